@@ -1,0 +1,28 @@
+#include "runtime/common.h"
+
+volatile unsigned int randomState = 1;
+
+void SeedRandom(unsigned int seed)
+{
+    randomState = seed;
+}
+
+int Random(void)
+{
+    unsigned int next = randomState * 214013u + 2531011u;
+    randomState = next;
+    return (int)((next >> 16) & 32767u);
+}
+
+static TickSource tickSource = 0;
+
+DWORD TickCount(void)
+{
+    TickSource source = tickSource;
+    return source ? source() : GetTickCount();
+}
+
+void SetTickSource(TickSource source)
+{
+    tickSource = source;
+}

@@ -1,0 +1,20 @@
+// Process-wide helpers every subsystem shares: the random generator and the
+// tick count. Both can be driven by tests.
+#pragma once
+#include <windows.h>
+
+// One linear congruential generator for the whole process, shared by all
+// threads without a lock: state = state * 214013 + 2531011, each draw
+// (state >> 16) & 32767.
+extern volatile unsigned int randomState;
+void SeedRandom(unsigned int seed);
+int Random(void);
+
+// Every read of the millisecond tick count goes through TickCount so that a
+// test can replace the clock. A null source restores GetTickCount.
+typedef DWORD (*TickSource)(void);
+DWORD TickCount(void);
+void SetTickSource(TickSource source);
+
+// A deadline has passed when now > deadline in unsigned comparison.
+inline int TickPassed(DWORD now, DWORD deadline) { return now > deadline; }

@@ -1,0 +1,163 @@
+#include "support/harness.h"
+#include "runtime/common.h"
+#include "runtime/saver.h"
+#include <stdio.h>
+#include <stdlib.h>
+#include <vector>
+
+volatile DWORD testNow = 0;
+
+static DWORD ReadTestClock(void)
+{
+    return testNow;
+}
+
+void UseTestClock(DWORD start)
+{
+    testNow = start;
+    SetTickSource(ReadTestClock);
+}
+
+void UseRealClock(void)
+{
+    SetTickSource(0);
+}
+
+// Wine hands Unix environment values through unchanged; map a Unix path
+// onto drive Z:.
+static std::string WindowsPath(const char* unixPath)
+{
+    std::string path = unixPath ? unixPath : "";
+    if (!path.empty() && path[0] == '/')
+        path = "Z:" + path;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::string SaverPath(void)
+{
+    return WindowsPath(getenv("VIVRA_SCR"));
+}
+
+std::string OutputPath(const char* fileName)
+{
+    std::string folder = WindowsPath(getenv("VIVRA_OUT"));
+    if (folder.empty())
+        folder = ".";
+    CreateDirectoryA(folder.c_str(), NULL);
+    return folder + "\\" + fileName;
+}
+
+struct FindContext {
+    DWORD processId;
+    HWND found;
+};
+
+static BOOL CALLBACK FindSaverWindow(HWND window, LPARAM lParam)
+{
+    FindContext* context = (FindContext*)lParam;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof(className));
+    if (owner == context->processId && lstrcmpA(className, "WindowsScreenSaverClass") == 0 &&
+        IsWindowVisible(window)) {
+        context->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int StartSaver(const char* arguments, SaverProcess* saver, DWORD timeoutMs)
+{
+    ZeroMemory(saver, sizeof(*saver));
+    std::string command = "\"" + SaverPath() + "\" " + arguments;
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &saver->info))
+        return 0;
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        FindContext context = {saver->info.dwProcessId, 0};
+        EnumWindows(FindSaverWindow, (LPARAM)&context);
+        if (context.found) {
+            saver->window = context.found;
+            return 1;
+        }
+        if (WaitForSingleObject(saver->info.hProcess, 50) == WAIT_OBJECT_0)
+            break;
+    }
+    return 1;
+}
+
+int WaitSaverExit(SaverProcess* saver, DWORD timeoutMs)
+{
+    return WaitForSingleObject(saver->info.hProcess, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void KillSaver(SaverProcess* saver)
+{
+    if (saver->info.hProcess) {
+        if (WaitForSingleObject(saver->info.hProcess, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(saver->info.hProcess, 1);
+            WaitForSingleObject(saver->info.hProcess, 5000);
+        }
+        CloseHandle(saver->info.hProcess);
+        CloseHandle(saver->info.hThread);
+    }
+    ZeroMemory(saver, sizeof(*saver));
+}
+
+long SaverFrameCounter(HWND window)
+{
+    static UINT message = RegisterWindowMessageA(FRAME_COUNTER_MESSAGE);
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, 0, 0, SMTO_ABORTIFHUNG, 2000, &result))
+        return -1;
+    return (long)result;
+}
+
+int SaveScreenBmp(const char* path)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = 0;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    int stride = ((width * 3) + 3) & ~3;
+    BITMAPFILEHEADER file;
+    ZeroMemory(&file, sizeof(file));
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    file.bfSize = file.bfOffBits + stride * height;
+    FILE* out = fopen(path, "wb");
+    int ok = 0;
+    if (out) {
+        fwrite(&file, sizeof(file), 1, out);
+        fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, out);
+        fwrite(bits, stride * height, 1, out);
+        fclose(out);
+        ok = 1;
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return ok;
+}

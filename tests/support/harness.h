@@ -1,0 +1,31 @@
+// Shared test helpers: a driven clock, the built saver's path, and starting
+// the real saver process.
+#pragma once
+#include <windows.h>
+#include <string>
+
+// The clock that TickCount reads while a test drives it.
+extern volatile DWORD testNow;
+void UseTestClock(DWORD start);   // TickCount() returns testNow from now on
+void UseRealClock(void);
+
+// Windows path of the built Vivra.scr (from VIVRA_SCR), and of the output
+// folder for screenshots (VIVRA_OUT).
+std::string SaverPath(void);
+std::string OutputPath(const char* fileName);
+
+// A saver process started with the given arguments.
+struct SaverProcess {
+    PROCESS_INFORMATION info;
+    HWND window;
+};
+// Starts "Vivra.scr <arguments>" and waits up to timeoutMs for its top-level
+// window of class "WindowsScreenSaverClass"; window is null when none came.
+int StartSaver(const char* arguments, SaverProcess* saver, DWORD timeoutMs);
+// Waits for the process to end; 1 when it ended within timeoutMs.
+int WaitSaverExit(SaverProcess* saver, DWORD timeoutMs);
+void KillSaver(SaverProcess* saver);
+// The saver's frame counter (asked through its window), or -1.
+long SaverFrameCounter(HWND window);
+// Writes a screenshot of the whole screen as a 24-bit BMP; 1 on success.
+int SaveScreenBmp(const char* path);
