@@ -12,6 +12,33 @@ struct PaletteState;
 // colours by the palette thread.
 extern volatile int paletteEmulation;
 
+// An emulated palette device: an 8-bit top-down DIB section laid out like a
+// 256-colour screen (byte 10 + i is animated entry i, bytes 0..9 and
+// 246..255 the static system colours), selected into a memory device
+// context together with a key-colour palette, so that PALETTEINDEX(i),
+// DIB_PAL_COLORS painting and GetNearestPaletteIndex all resolve to entry i.
+struct EmulatedSurface {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ oldBitmap;
+    HPALETTE palette;
+    HPALETTE oldPalette;
+    BYTE* bits;
+    int width;
+    int height;
+    int stride;
+};
+enum { STATIC_LOW = 10 };   // byte of animated entry 0
+
+// The unique key colour that stands for animated entry i (0..235).
+COLORREF KeyColour(int entry);
+// The 20 static system colours at bytes 0..9 and 246..255.
+COLORREF StaticColour(int byte);
+// A logical palette of the 236 key colours (entry i = KeyColour(i)).
+HPALETTE CreateKeyPalette(void);
+int CreateEmulatedSurface(EmulatedSurface* surface, int width, int height);
+void DestroyEmulatedSurface(EmulatedSurface* surface);
+
 // The render thread's device context of the saver window (or of the emulated
 // surface); width and height receive the client size.
 HDC AcquireDrawSurface(HWND window, int* width, int* height);
