@@ -13,7 +13,7 @@ int fChildPreview = 0;
 
 static const char saverClassName[] = "WindowsScreenSaverClass";
 static POINT firstMouse;
-static int mouseSeen = 0;
+int mouseSeen = 0;
 enum { MOUSE_SLACK = 3 };   // pixels a mouse may drift before the saver ends
 
 const char* GetCommandLineArguments(void)
@@ -109,8 +109,7 @@ LRESULT WINAPI DefScreenSaverProc(HWND window, UINT message, WPARAM wParam, LPAR
             SetCursor(NULL);
             return TRUE;
         case WM_MOUSEMOVE: {
-            POINT at;
-            GetCursorPos(&at);
+            POINT at = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
             // The first move only reports where the mouse rests.
             if (!mouseSeen) {
                 firstMouse = at;

@@ -26,6 +26,8 @@ int ParseSaverCommand(const char* arguments, SaverCommand* command);
 extern HINSTANCE hMainInstance;
 extern HWND hMainWindow;
 extern int fChildPreview;
+// 1 once the first mouse move has been seen (it only tells where the mouse rests).
+extern int mouseSeen;
 
 LRESULT WINAPI DefScreenSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

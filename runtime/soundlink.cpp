@@ -3,6 +3,24 @@
 
 SoundShare* volatile sound = 0;
 
+// Open views and their mapping handles: the saver window holds one, tests
+// and the configuration sheet may hold more.
+enum { MAX_LINKS = 8 };
+static SoundShare* linkViews[MAX_LINKS];
+static HANDLE linkMappings[MAX_LINKS];
+
+static void RememberMapping(SoundShare* view, HANDLE mapping)
+{
+    for (int i = 0; i < MAX_LINKS; ++i) {
+        if (!linkViews[i]) {
+            linkViews[i] = view;
+            linkMappings[i] = mapping;
+            return;
+        }
+    }
+    // No slot left: the handle is leaked rather than the name lost.
+}
+
 SoundShare* OpenSoundLink(void)
 {
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE,
@@ -30,15 +48,22 @@ SoundShare* OpenSoundLink(void)
     share->saverMajor = 3;
     share->saverMinor = 6;
     share->saverBuild = 505;
-    // The view keeps the mapping alive; holding no handle lets several
-    // openers in one process (saver window and tests) each own a view.
-    CloseHandle(mapping);
+    // The name lives only while a handle is open, so each view keeps its
+    // mapping handle until it is closed.
+    RememberMapping(share, mapping);
     return share;
 }
 
 void CloseSoundLink(SoundShare* share)
 {
-    // The mapping disappears when the last view in any process is gone.
-    if (share)
-        UnmapViewOfFile(share);
+    if (!share)
+        return;
+    UnmapViewOfFile(share);
+    for (int i = 0; i < MAX_LINKS; ++i) {
+        if (linkViews[i] == share) {
+            CloseHandle(linkMappings[i]);
+            linkViews[i] = 0;
+            linkMappings[i] = 0;
+        }
+    }
 }

@@ -4,6 +4,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
+mkdir -p "$build"
+build="$(cd "$build" && pwd)"
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$build"
 unset DISPLAY
@@ -11,4 +13,4 @@ unset DISPLAY
 trap vivra_env_cleanup EXIT
 mkdir -p "$build/out"
 cd "$build"
-ctest --output-on-failure --timeout 900 ${CTEST_ARGS:-}
+eval ctest --output-on-failure --timeout 900 "${CTEST_ARGS:-}"
