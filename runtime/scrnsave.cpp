@@ -204,7 +204,8 @@ static int RunSaverWindow(HINSTANCE instance, HWND parent)
 {
     WNDCLASSA windowClass;
     ZeroMemory(&windowClass, sizeof(windowClass));
-    windowClass.style = CS_OWNDC | CS_DBLCLKS;
+    // No CS_OWNDC: the render and palette threads each take their own context.
+    windowClass.style = CS_DBLCLKS;
     windowClass.lpfnWndProc = LibraryWindowProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));

@@ -145,3 +145,21 @@ TEST(ThreadGuard, FaultEndsOnlyTheThreadAndClearsRunning)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SaverRun, ConfigureAndPasswordSwitchesEndByThemselves)
+{
+    const char* switches[] = {"/c", "/C:0", "", "/a 0"};
+    for (const char* arguments : switches) {
+        SaverProcess saver;
+        ASSERT_TRUE(StartSaver(arguments, &saver, 0));
+        EXPECT_TRUE(WaitSaverExit(&saver, 15000)) << "'" << arguments << "' did not end";
+        DWORD code = 1234;
+        GetExitCodeProcess(saver.info.hProcess, &code);
+        EXPECT_EQ(code, 0u) << arguments;
+        KillSaver(&saver);
+    }
+}
+
+}  // namespace
