@@ -1,17 +1,128 @@
-// Display mode switching is not built yet: the saver always runs in the
-// desktop's mode.
 #include "runtime/displaymode.h"
+#include "settings/registry.h"
+#include <initguid.h>
+#include <ddraw.h>
+#include <string.h>
 
-int SwitchDisplayMode(HWND)
+typedef HRESULT(WINAPI* DirectDrawCreateProc)(GUID*, LPDIRECTDRAW*, IUnknown*);
+
+static HMODULE ddrawModule = 0;
+static DirectDrawCreateProc directDrawCreate = 0;
+static IDirectDraw* directDraw = 0;
+static IDirectDraw2* directDraw2 = 0;
+static BOOL previousSaverRunning = FALSE;
+
+int OpenDirectDraw(HWND window, DWORD cooperativeFlags)
 {
-    return 0;
+    if (!ddrawModule)
+        ddrawModule = LoadLibraryA("DDRAW.DLL");
+    if (!ddrawModule)
+        return 0;
+    if (!directDrawCreate)
+        directDrawCreate = (DirectDrawCreateProc)(void*)GetProcAddress(ddrawModule, "DirectDrawCreate");
+    if (!directDrawCreate)
+        return 0;
+    if (!directDraw && FAILED(directDrawCreate(NULL, &directDraw, NULL))) {
+        directDraw = 0;
+        return 0;
+    }
+    if (!directDraw2 &&
+        FAILED(directDraw->QueryInterface(IID_IDirectDraw2, (void**)&directDraw2))) {
+        directDraw2 = 0;
+        return 0;
+    }
+    return SUCCEEDED(directDraw2->SetCooperativeLevel(window, cooperativeFlags));
 }
 
-void RestoreDisplayMode(HWND)
+int ApplyMode(const DEVMODEA* mode)
 {
+    if (!directDraw2)
+        return 0;
+    return SUCCEEDED(directDraw2->SetDisplayMode(mode->dmPelsWidth, mode->dmPelsHeight, mode->dmBitsPerPel, 0, 0));
+}
+
+int LeaveMode(HWND window)
+{
+    if (!directDraw2)
+        return 0;
+    directDraw2->SetCooperativeLevel(window, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
+    return SUCCEEDED(directDraw2->RestoreDisplayMode());
 }
 
 int ReleaseDisplayMode(void)
 {
+    if (directDraw2)
+        directDraw2->Release();
+    if (directDraw)
+        directDraw->Release();
+    directDraw2 = 0;
+    directDraw = 0;
     return 1;
+}
+
+struct EnumerationContext {
+    ModeCallback callback;
+    void* context;
+};
+
+static HRESULT WINAPI ConvertMode(LPDDSURFACEDESC description, LPVOID lParam)
+{
+    EnumerationContext* enumeration = (EnumerationContext*)lParam;
+    DEVMODEA mode;
+    memset(&mode, 0, sizeof(mode));
+    mode.dmSize = sizeof(mode);
+    mode.dmBitsPerPel = description->ddpfPixelFormat.dwRGBBitCount;
+    mode.dmPelsWidth = description->dwWidth;
+    mode.dmPelsHeight = description->dwHeight;
+    if (description->dwFlags & DDSD_REFRESHRATE)
+        mode.dmDisplayFrequency = description->dwRefreshRate;
+    enumeration->callback(&mode, enumeration->context);
+    return DDENUMRET_OK;
+}
+
+int EnumerateModes(ModeCallback callback, void* context)
+{
+    if (!directDraw2)
+        return 0;
+    EnumerationContext enumeration = {callback, context};
+    return SUCCEEDED(directDraw2->EnumDisplayModes(0, NULL, &enumeration, ConvertMode));
+}
+
+static int ReadStoredMode(DEVMODEA* mode)
+{
+    static_assert(sizeof(DEVMODEA) >= DISPLAY_MODE_SIZE, "DEVMODEA holds the stored record");
+    memset(mode, 0, sizeof(*mode));
+    return ReadSaverValue("DisplayMode", REG_BINARY, mode, DISPLAY_MODE_SIZE);
+}
+
+int SwitchDisplayMode(HWND window)
+{
+    HDC screen = GetDC(NULL);
+    RECT client;
+    GetClientRect(window, &client);
+    int fullScreen = client.right == GetDeviceCaps(screen, HORZRES) && client.bottom == GetDeviceCaps(screen, VERTRES);
+    ReleaseDC(NULL, screen);
+    if (!fullScreen)
+        return 0;   // a preview or other window: never switch
+    DEVMODEA mode;
+    if (!ReadStoredMode(&mode))
+        return 0;
+    // A damaged record must not size the window to nothing.
+    if (mode.dmPelsWidth < 320 || mode.dmPelsHeight < 200 || mode.dmBitsPerPel < 4)
+        return 0;
+    if (!OpenDirectDraw(window, DDSCL_EXCLUSIVE | DDSCL_ALLOWREBOOT | DDSCL_FULLSCREEN))
+        return 0;
+    SetWindowPos(window, 0, 0, 0, (int)mode.dmPelsWidth, (int)mode.dmPelsHeight, SWP_NOZORDER | SWP_NOREDRAW);
+    SystemParametersInfoA(SPI_SCREENSAVERRUNNING, TRUE, &previousSaverRunning, 0);
+    ApplyMode(&mode);
+    return 1;
+}
+
+void RestoreDisplayMode(HWND window)
+{
+    DEVMODEA mode;
+    if (!directDraw2 || !ReadStoredMode(&mode))
+        return;
+    LeaveMode(window);
+    SystemParametersInfoA(SPI_SCREENSAVERRUNNING, previousSaverRunning, NULL, 0);
 }
