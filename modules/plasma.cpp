@@ -232,9 +232,11 @@ int PlasmaFrame(ModuleRecord* record)
     }
 
     // The picture's top-left corner: bitmap rows are counted from the bottom.
+    // Tile type 1 paints the second tile column mirrored, its right edge
+    // first, as the tiled copy mirrors odd columns.
     int destX = 0, destWidth = st->tileWidth;
     if (st->tileType == 1) {
-        destX = 2 * st->tileWidth;
+        destX = 2 * st->tileWidth - 1;
         destWidth = -st->tileWidth;
     }
     StretchDIBits(record->dc, destX, 0, destWidth, st->tileHeight, 0, st->tileHeight - sourceHeight, sourceWidth,
