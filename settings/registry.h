@@ -10,8 +10,31 @@ struct PaletteState;
 #define TEST_DISPLAY "Testing Current Settings"
 #define SCRATCH_DISPLAY "Scratch"
 
+// Key paths under HKEY_CURRENT_USER.
+#define SAVER_KEY "Control Panel\\" SAVER_KEY_NAME
+#define SAVED_KEY SAVER_KEY "\\Saved"
+#define VERSION_KEY "Software\\Vivra"
+
+enum {
+    VALUE_NAME_SIZE = 16,    // per-slot names: "RangeHi19" and the like
+    KEY_PATH_SIZE = 1024,    // room for a saver key path with a 260-byte name
+    DISPLAY_NAME_SIZE = 256, // a registry key name holds at most 255 characters
+    LIST_LIMIT = 1000        // most names ListDisplays adds
+};
+
+// Set by the configuration sheet once its sound record is open (never
+// cleared): while it is set, LoadDisplay keeps every sound source.
+extern volatile int sheetOpen;
+
 // Per-slot value names ("Control%lu" ...), built once at start-up.
 void BuildValueNames(void);
+extern char controlNames[20][VALUE_NAME_SIZE];
+extern char rangeLoNames[20][VALUE_NAME_SIZE];
+extern char rangeHiNames[20][VALUE_NAME_SIZE];
+extern char checkNames[20][VALUE_NAME_SIZE];
+extern char senseNames[20][VALUE_NAME_SIZE];
+// The five value names of palette entry k (value, low, high, sense, source).
+const char* PaletteValueName(int entry, int field);
 
 int ReadSaverValue(const char* name, DWORD type, void* buffer, DWORD size);
 int WriteSaverValue(const char* name, DWORD type, const void* data, DWORD size);
@@ -25,8 +48,20 @@ int SavePalette(PaletteState* palette, const char* name);
 int SaveGlobals(const char* name);
 int WriteDefaultDisplay(int module, const char* name, int effect);
 void EnsureDefaultDisplays(void);
+// Capture #n for the first free n; returns n, or 0 when nothing was stored.
 int CaptureDisplay(void);
 int ModuleKeyExists(const char* display, int module);
+// Returns the number of names added.
 int ListDisplays(HWND combo, int selectScratch);
 int RegisterFileType(const char* saverPath);
 void WriteVersionStamp(int major, int minor, int build);
+
+// 1 when the name can be a display key of its own: not empty, at most 255
+// characters, no backslash, not "." or "..".
+int ValidDisplayName(const char* name);
+// "Control Panel\Screen Saver.Vivra\Saved\<name>"; 0 for an invalid name.
+int DisplayKeyPath(const char* name, char* path, int size);
+// The first-run defaults when the module table does not hold the control
+// defaults (the saver's test run of a file before any start-up): works on a
+// copy of the defaults and leaves the module table and globals untouched.
+void EnsureFirstRunDefaults(void);
