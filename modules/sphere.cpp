@@ -1,22 +1,363 @@
-// Placeholder entries until the Sphere module is built.
+// Sphere: shaded discs stamped in a kaleidoscope. Ten sphere images of
+// different base colours are drawn once per picture into memory bitmaps; each
+// frame copies one of them, clipped to a disc (and optionally a pie wedge and
+// the tile cell), at every symmetry angle of every admitted tile.
 #include "modules/modules.h"
+#include "modules/sphere.h"
+#include "runtime/common.h"
+#include "runtime/controls.h"
+#include "runtime/overlay.h"
+#include "graphics/palette.h"
+#include "graphics/surface.h"
+#include <math.h>
 
-int SphereFrame(ModuleRecord*)
+namespace {
+
+enum {
+    SLOT_SIZE = 0, SLOT_SYMMETRY = 1, SLOT_TYPE = 2, SLOT_DURATION = 3,
+    SLOT_X_TILING = 4, SLOT_Y_TILING = 5, SLOT_TILE_TYPE = 6
+};
+enum {
+    TYPE_WEDGE = 1, TYPE_MIRROR = 2, TYPE_RANDOM_SIZE = 4, TYPE_SQUARE = 8, TYPE_BARS = 16,
+    TYPE_TILE_CLIP = 32
+};
+enum { SPHERE_BITMAPS = 10, MIN_DRAW_SIZE = 10 };
+
+struct SphereState {
+    HDC memoryDc;
+    HPALETTE spherePalette;
+    HBITMAP sphereBitmaps[SPHERE_BITMAPS];
+    HGDIOBJ originalBitmap;    // what memoryDc held before the sphere bitmaps
+    HPALETTE originalPalette;
+    int sphereSize;
+    int symmetry;
+    int typeBits;
+    int durationSeconds;
+    int xTiles;
+    int yTiles;
+    int tileType;
+    int colourFactor;
+    float symmetryAngle;
+    float halfDiagonal;
+    DWORD restartTime;
+    int wedge;
+    int mirror;
+    int randomSize;
+    int tileClip;
+    int centreX;
+    int centreY;
+    int ready;                 // all ten bitmaps exist
+};
+
+SphereState sphere;
+
+int Bounded(int value, int low, int high)
 {
+    return value < low ? low : value > high ? high : value;
+}
+
+// A live control's value this frame, kept inside the slot's limits: a sound
+// level above full scale must not push a tiling count to zero or past its
+// maximum.
+int LiveValue(ModuleRecord* record, int slot)
+{
+    float v = ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
+                           (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+    int low = record->minimum[slot], high = record->maximum[slot];
+    if (!(v >= (float)low))
+        return low;
+    if (v > (float)high)
+        return high;
+    return (int)v;
+}
+
+// Palette whose entry i lands as the byte the surface uses for animated entry
+// i. On a real palette device an explicit reference to hardware index i + 10;
+// memory device contexts do not map explicit entries, so on the emulated
+// surface the key colours stand for the entries.
+HPALETTE CreateSpherePalette(HDC surface)
+{
+    if (paletteEmulation || GetObjectType(surface) == OBJ_MEMDC)
+        return CreateKeyPalette();
+    struct {
+        WORD version;
+        WORD count;
+        PALETTEENTRY entry[PALETTE_ENTRIES];
+    } block;
+    block.version = 0x300;
+    block.count = PALETTE_ENTRIES;
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        WORD hardware = (WORD)(i + STATIC_LOW);
+        block.entry[i].peRed = LOBYTE(hardware);
+        block.entry[i].peGreen = HIBYTE(hardware);
+        block.entry[i].peBlue = 0;
+        block.entry[i].peFlags = PC_EXPLICIT;
+    }
+    return CreatePalette((LOGPALETTE*)&block);
+}
+
+void FreeBitmaps(void)
+{
+    if (sphere.memoryDc && sphere.originalBitmap)
+        SelectObject(sphere.memoryDc, sphere.originalBitmap);
+    sphere.originalBitmap = 0;
+    for (int k = 0; k < SPHERE_BITMAPS; ++k) {
+        if (sphere.sphereBitmaps[k])
+            DeleteObject(sphere.sphereBitmaps[k]);
+        sphere.sphereBitmaps[k] = 0;
+    }
+    sphere.ready = 0;
+}
+
+int CreateBitmaps(ModuleRecord* record)
+{
+    if (!sphere.memoryDc || !sphere.spherePalette)
+        return 0;
+    int size = sphere.sphereSize + 2;
+    int centre = sphere.sphereSize >> 1;
+    for (int k = 0; k < SPHERE_BITMAPS; ++k) {
+        HBITMAP bitmap = CreateCompatibleBitmap(record->dc, size, size);
+        if (!bitmap)
+            return 0;
+        sphere.sphereBitmaps[k] = bitmap;
+        HGDIOBJ previous = SelectObject(sphere.memoryDc, bitmap);
+        if (!sphere.originalBitmap)
+            sphere.originalBitmap = previous;
+        PatBlt(sphere.memoryDc, 0, 0, size, size, BLACKNESS);
+        DrawSphereImage(sphere.memoryDc, centre, centre, size, 20 * k, sphere.typeBits);
+    }
+    return 1;
+}
+
+void SphereBegin(ModuleRecord* record)
+{
+    FreeBitmaps();
+    RandomizeControls(record);
+    EvaluateControls(record);
+
+    // A moving size would need new bitmaps every frame; they are made for the
+    // largest size that the range reaches instead.
+    int size = record->source[SLOT_SIZE] <= SOURCE_RANDOM ? record->value[SLOT_SIZE]
+                                                         : record->rangeHi[SLOT_SIZE];
+    sphere.sphereSize = Bounded(size, 1, 250);
+    sphere.symmetry = Bounded(record->value[SLOT_SYMMETRY], 1, 128);
+    sphere.typeBits = record->value[SLOT_TYPE];
+    sphere.durationSeconds = record->value[SLOT_DURATION];
+    sphere.xTiles = Bounded(record->value[SLOT_X_TILING], 1, 20);
+    sphere.yTiles = Bounded(record->value[SLOT_Y_TILING], 1, 20);
+    sphere.tileType = record->value[SLOT_TILE_TYPE];
+
+    sphere.colourFactor = Random() % 8;
+    sphere.symmetryAngle = 6.2832f / (float)sphere.symmetry;
+    float hw = (float)(record->width >> 1), hh = (float)(record->height >> 1);
+    sphere.halfDiagonal = (float)sqrt(hw * hw + hh * hh);
+    sphere.restartTime = TickCount() + (DWORD)sphere.durationSeconds * 1000u;
+
+    sphere.wedge = (sphere.typeBits & TYPE_WEDGE) != 0;
+    sphere.tileClip = (sphere.typeBits & TYPE_TILE_CLIP) != 0;
+    sphere.mirror = (sphere.typeBits & TYPE_MIRROR) != 0;
+    sphere.randomSize = (sphere.typeBits & TYPE_RANDOM_SIZE) != 0;
+    if (sphere.symmetry < 3)
+        sphere.wedge = 0;
+    sphere.centreX = record->width >> 1;
+    sphere.centreY = record->height >> 1;
+
+    if (CreateBitmaps(record)) {
+        sphere.ready = 1;
+    } else {
+        FreeBitmaps();
+        OutputDebugStringA("Could not allocate buffers");
+    }
+}
+
+// One clipped copy of the chosen bitmap centred at (qx, qy).
+void StampSphere(HDC dc, int qx, int qy, int drawSize, HRGN wedge, const RECT* cell)
+{
+    int k = drawSize >> 1;
+    HRGN clip = CreateEllipticRgn(qx - k, qy - k, qx + k, qy + k);
+    if (!clip)
+        return;
+    if (wedge)
+        CombineRgn(clip, clip, wedge, RGN_AND);
+    SelectClipRgn(dc, clip);
+    if (cell)
+        IntersectClipRect(dc, cell->left, cell->top, cell->right, cell->bottom);
+    RestoreClip();
+    int source = sphere.sphereSize / 2 - drawSize / 2;
+    BitBlt(dc, qx - drawSize / 2, qy - drawSize / 2, drawSize, drawSize, sphere.memoryDc, source, source,
+           SRCCOPY);
+    SelectClipRgn(dc, NULL);
+    DeleteObject(clip);
+}
+
+}  // namespace
+
+void DrawSphereImage(HDC dc, int x, int y, int size, int base, int style)
+{
+    int r = size >> 1;
+    int n = r - 1;
+    int f = 0;   // bar offset from the centre, two pixels further each ring
+    unsigned int colour = base < 0 ? 0u : (unsigned int)base;
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    HGDIOBJ oldBrush = 0;
+    HBRUSH brush = 0;
+    while (n >= 0) {
+        HBRUSH next = CreateSolidBrush(PALETTEINDEX(colour % PALETTE_ENTRIES));
+        if (!next)
+            break;
+        HGDIOBJ previous = SelectObject(dc, next);
+        if (!oldBrush)
+            oldBrush = previous;
+        if (brush)
+            DeleteObject(brush);
+        brush = next;
+        switch (style & (TYPE_SQUARE | TYPE_BARS)) {
+        case 0:
+            Ellipse(dc, x - n, y - n, x + n, y + n);
+            break;
+        case TYPE_SQUARE:
+            Rectangle(dc, x - n, y - n, x + n, y + n);
+            break;
+        case TYPE_SQUARE | TYPE_BARS:
+            Rectangle(dc, x - r, y + f - n - 1, x + r, y + f - n + 3);
+            break;
+        default:
+            Rectangle(dc, x + f - n - 1, y - r, x + f - n + 3, y + r);
+            break;
+        }
+        n -= 1;
+        colour += 1;
+        f += 2;
+    }
+    // Leave the caller's objects selected: the surface is shared by every
+    // module.
+    if (oldBrush)
+        SelectObject(dc, oldBrush);
+    if (brush)
+        DeleteObject(brush);
+    if (oldPen)
+        SelectObject(dc, oldPen);
+}
+
+int SphereOpen(ModuleRecord* record)
+{
+    SphereClose(record);
+    sphere.memoryDc = CreateCompatibleDC(record->dc);
+    sphere.spherePalette = CreateSpherePalette(record->dc);
+    if (!sphere.memoryDc || !sphere.spherePalette) {
+        OutputDebugStringA("Could not allocate buffers");
+        return 0;
+    }
+    sphere.originalPalette = SelectPalette(sphere.memoryDc, sphere.spherePalette, FALSE);
+    RealizePalette(sphere.memoryDc);
     return 0;
 }
 
-int SphereStart(ModuleRecord*)
+int SphereStart(ModuleRecord* record)
 {
+    SphereBegin(record);
     return 0;
 }
 
-int SphereOpen(ModuleRecord*)
+int SphereFrame(ModuleRecord* record)
 {
+    HDC dc = record->dc;
+    if (sphere.ready) {
+        float spin = (float)Random() / 32767.0f * sphere.symmetryAngle;
+        float reach = sphere.halfDiagonal / (float)((sphere.xTiles + sphere.yTiles) >> 1);
+        float d;
+        if (IsLiveSource(SOURCE_VOLUME) == 1)
+            d = SoundLevel(SOURCE_VOLUME) * reach + 1.0f;
+        else
+            d = (float)Random() / 32767.0f * reach;
+        // An unscaled sound level may be far above full scale or not finite.
+        if (!(d >= 0.0f))
+            d = 0.0f;
+        if (d > 100000.0f)
+            d = 100000.0f;
+        float share = reach > 0.0f ? d / reach * 236.0f : 0.0f;
+        int colour = (int)share * sphere.colourFactor;
+        HBITMAP bitmap = sphere.sphereBitmaps[(colour / 20) % SPHERE_BITMAPS];
+        SelectObject(sphere.memoryDc, bitmap);
+
+        if (IsLiveSource(record->source[SLOT_SYMMETRY]) == 1) {
+            sphere.symmetry = Bounded(LiveValue(record, SLOT_SYMMETRY), 1, 128);
+            sphere.symmetryAngle = 6.2832f / (float)sphere.symmetry;
+            if (sphere.symmetry < 3)
+                sphere.wedge = 0;
+        }
+        if (IsLiveSource(record->source[SLOT_X_TILING]) == 1)
+            sphere.xTiles = Bounded(LiveValue(record, SLOT_X_TILING), 1, 20);
+        if (IsLiveSource(record->source[SLOT_Y_TILING]) == 1)
+            sphere.yTiles = Bounded(LiveValue(record, SLOT_Y_TILING), 1, 20);
+
+        int drawSize;
+        if (sphere.randomSize)
+            drawSize = Random() % sphere.sphereSize;
+        else
+            drawSize = 2 * sphere.sphereSize / (sphere.yTiles + sphere.xTiles);
+        if (drawSize < MIN_DRAW_SIZE)
+            drawSize = MIN_DRAW_SIZE;
+        if (drawSize > sphere.sphereSize)
+            drawSize = sphere.sphereSize;
+
+        int tw = record->width / sphere.xTiles, th = record->height / sphere.yTiles;
+        int tcx = sphere.centreX / sphere.xTiles, tcy = sphere.centreY / sphere.yTiles;
+        float angle = sphere.symmetryAngle;
+        for (int s = 0; s < sphere.symmetry; ++s) {
+            spin = angle - spin;   // the phase alternates between two values
+            float a = (float)s * angle;
+            for (int j = 0; j < sphere.yTiles; ++j) {
+                for (int i = 0; i < sphere.xTiles; ++i) {
+                    if (!TileAdmitted(i, j, sphere.tileType))
+                        continue;
+                    int px = tcx + i * tw, py = tcy + j * th;
+                    HRGN wedge = 0;
+                    if (sphere.wedge) {
+                        POINT triangle[3];
+                        triangle[0].x = px;
+                        triangle[0].y = py;
+                        triangle[1].x = px + (int)(sin(a) * reach);
+                        triangle[1].y = py + (int)(cos(a) * reach);
+                        triangle[2].x = px + (int)(sin(a + angle) * reach);
+                        triangle[2].y = py + (int)(cos(a + angle) * reach);
+                        wedge = CreatePolygonRgn(triangle, 3, WINDING);
+                    }
+                    RECT cell = {i * tw, j * th, (i + 1) * tw, (j + 1) * th};
+                    const RECT* clipCell = sphere.tileClip ? &cell : 0;
+                    int qx = px + (int)(sin(a + spin) * d);
+                    int qy = py + (int)(cos(a + spin) * d);
+                    StampSphere(dc, qx, qy, drawSize, wedge, clipCell);
+                    if (sphere.mirror) {
+                        float m = a + (angle - spin);
+                        qx = px + (int)(d * sin(m));
+                        qy = py + (int)(cos(m) * d);
+                        StampSphere(dc, qx, qy, drawSize, wedge, clipCell);
+                    }
+                    if (wedge)
+                        DeleteObject(wedge);
+                }
+            }
+        }
+    }
+    if (TickPassed(TickCount(), sphere.restartTime))
+        SphereBegin(record);
+    RestoreClip();
     return 0;
 }
 
 int SphereClose(ModuleRecord*)
 {
+    FreeBitmaps();
+    if (sphere.memoryDc) {
+        if (sphere.originalPalette)
+            SelectPalette(sphere.memoryDc, sphere.originalPalette, FALSE);
+        DeleteDC(sphere.memoryDc);
+    }
+    if (sphere.spherePalette)
+        DeleteObject(sphere.spherePalette);
+    sphere.memoryDc = 0;
+    sphere.spherePalette = 0;
+    sphere.originalPalette = 0;
     return 0;
 }

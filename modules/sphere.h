@@ -1,0 +1,10 @@
+// The shaded-disc image of the Sphere module, also stamped by the Effect
+// module's blobs straight onto the surface.
+#pragma once
+#include <windows.h>
+
+// Concentric rings from palette index base (mod 236) at the rim, one index
+// and one pixel per side further in each ring, inside an image of the given
+// overall size centred at (x, y). Style bit 8 makes square rings, bit 16
+// vertical bars (horizontal bars with 8 as well).
+void DrawSphereImage(HDC dc, int x, int y, int size, int base, int style);
