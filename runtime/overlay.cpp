@@ -80,6 +80,77 @@ void CopyInfoLine(char* target, const char* source)
     target[INFO_LINE - 1] = 0;
 }
 
+// The raised and sunken borders of a box frame, as the system draws them:
+// the colours of the top-left and of the bottom-right sides.
+enum { BORDER_RAISED_OUTER, BORDER_RAISED_INNER, BORDER_SUNKEN_OUTER, BORDER_SUNKEN_INNER };
+const int borderColours[4][2] = {
+    {COLOR_3DLIGHT, COLOR_3DDKSHADOW},
+    {COLOR_3DHILIGHT, COLOR_3DSHADOW},
+    {COLOR_3DSHADOW, COLOR_3DHILIGHT},
+    {COLOR_3DDKSHADOW, COLOR_3DLIGHT},
+};
+// Each edge style is an outer and an inner border.
+enum { FRAME_BUMP, FRAME_RAISED, FRAME_SUNKEN };
+const int frameBorders[3][2] = {
+    {BORDER_RAISED_OUTER, BORDER_SUNKEN_INNER},
+    {BORDER_RAISED_OUTER, BORDER_RAISED_INNER},
+    {BORDER_SUNKEN_OUTER, BORDER_SUNKEN_INNER},
+};
+
+// The static colour nearest to a system colour. The surface may map a plain
+// grey onto an animated entry (the emulated surface holds the 236 entries as
+// distinct colours), and a box must not change colour with the palette.
+COLORREF StaticNear(int systemColour)
+{
+    COLORREF wanted = GetSysColor(systemColour);
+    COLORREF best = 0;
+    long bestDistance = -1;
+    for (int byte = 0; byte < 256; byte = byte == STATIC_LOW - 1 ? STATIC_LOW + 236 : byte + 1) {
+        COLORREF c = StaticColour(byte);
+        long dr = (long)GetRValue(c) - GetRValue(wanted);
+        long dg = (long)GetGValue(c) - GetGValue(wanted);
+        long db = (long)GetBValue(c) - GetBValue(wanted);
+        long distance = dr * dr + dg * dg + db * db;
+        if (bestDistance < 0 || distance < bestDistance) {
+            bestDistance = distance;
+            best = c;
+        }
+    }
+    return best;
+}
+
+void FillColour(const RECT* r, COLORREF colour)
+{
+    HBRUSH brush = CreateSolidBrush(colour);
+    if (!brush)
+        return;
+    FillRect(overlay.dc, r, brush);
+    DeleteObject(brush);
+}
+
+// Two one-pixel borders inside the rectangle, like DrawEdge with BF_RECT;
+// with `middle` the inside is filled with the face colour.
+void DrawFrame(const RECT* rectangle, int frame, int middle)
+{
+    RECT r = *rectangle;
+    for (int b = 0; b < 2; ++b) {
+        const int* colours = borderColours[frameBorders[frame][b]];
+        COLORREF topLeft = StaticNear(colours[0]), bottomRight = StaticNear(colours[1]);
+        RECT side;
+        SetRect(&side, r.left, r.bottom - 1, r.right, r.bottom);
+        FillColour(&side, bottomRight);
+        SetRect(&side, r.right - 1, r.top, r.right, r.bottom);
+        FillColour(&side, bottomRight);
+        SetRect(&side, r.left, r.top, r.right - 1, r.top + 1);
+        FillColour(&side, topLeft);
+        SetRect(&side, r.left, r.top, r.left + 1, r.bottom - 1);
+        FillColour(&side, topLeft);
+        InflateRect(&r, -1, -1);
+    }
+    if (middle)
+        FillColour(&r, StaticNear(COLOR_3DFACE));
+}
+
 }  // namespace
 
 void RestoreClip(void)
@@ -98,14 +169,16 @@ void DrawBox(RECT* rectangle, const char* text)
     if (!overlay.dc)
         return;
     RECT r = *rectangle;
-    DrawEdge(overlay.dc, &r, EDGE_BUMP, BF_RECT | BF_MIDDLE);
+    DrawFrame(&r, FRAME_BUMP, 1);
     InflateRect(&r, -8, -8);
-    DrawEdge(overlay.dc, &r, EDGE_RAISED, BF_RECT);
+    DrawFrame(&r, FRAME_RAISED, 0);
     InflateRect(&r, -6, -6);
-    DrawEdge(overlay.dc, &r, EDGE_SUNKEN, BF_RECT);
+    DrawFrame(&r, FRAME_SUNKEN, 0);
     InflateRect(&r, -8, -8);
     SetBkMode(overlay.dc, TRANSPARENT);
+    COLORREF oldText = SetTextColor(overlay.dc, StaticNear(COLOR_BTNTEXT));
     DrawTextA(overlay.dc, text, -1, &r, DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+    SetTextColor(overlay.dc, oldText);
     RestoreClip();
 }
 

@@ -145,6 +145,13 @@ TEST_F(Overlay, NameBoxSitsAtTopCentreForShowNameSeconds)
     EXPECT_EQ(box.right, W / 2 + half - 1);
     EXPECT_EQ(box.top, 0);
     EXPECT_EQ(box.bottom, text.cy + 44 - 1);
+    // Frame, face and text are static colours: the box does not change with
+    // the animated palette.
+    int animated = 0;
+    for (int y = box.top; y <= box.bottom; ++y)
+        for (int x = box.left; x <= box.right; ++x)
+            animated += SurfaceEntry(&surface, x, y) >= 0;
+    EXPECT_EQ(animated, 0);
 
     testNow += 3000;        // the last moment it is shown
     Frame();
