@@ -1,0 +1,177 @@
+// The real saver under Wine and Xvfb running Vortex, Ray and Random alone:
+// it keeps rendering, paints the screen and, for Random, moves from one
+// selection to the next.
+#include <gtest/gtest.h>
+#include "runtime/framework.h"
+#include "runtime/soundlink.h"
+#include "settings/registry.h"
+#include "support/harness.h"
+#include <set>
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+long WaitFrames(HWND window, long frames, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    long counter = -1;
+    while (GetTickCount() - start < timeoutMs) {
+        counter = SaverFrameCounter(window);
+        if (counter >= frames)
+            break;
+        Sleep(50);
+    }
+    return counter;
+}
+
+// Pixels of a 24-bit screenshot that are not black.
+long CountLitPixels(const std::string& path)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return -1;
+    BITMAPFILEHEADER fileHeader;
+    BITMAPINFOHEADER info;
+    long lit = -1;
+    if (fread(&fileHeader, sizeof(fileHeader), 1, file) == 1 && fread(&info, sizeof(info), 1, file) == 1 &&
+        info.biBitCount == 24) {
+        int width = info.biWidth, height = info.biHeight < 0 ? -info.biHeight : info.biHeight;
+        int stride = (width * 3 + 3) & ~3;
+        std::vector<unsigned char> row(stride);
+        fseek(file, fileHeader.bfOffBits, SEEK_SET);
+        lit = 0;
+        for (int y = 0; y < height; ++y) {
+            if (fread(row.data(), stride, 1, file) != 1)
+                break;
+            for (int x = 0; x < width; ++x)
+                lit += row[3 * x] > 8 || row[3 * x + 1] > 8 || row[3 * x + 2] > 8;
+        }
+    }
+    fclose(file);
+    return lit;
+}
+
+class ModulesAlone : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // The store's start-up sequence: controls defined, first-run
+        // displays and the saver key in place.
+        InitModules();
+    }
+    // Writes "[T] <module>" with the module's defaults changed by `adjust`
+    // and makes it the active display.
+    void MakeActive(int module, void (*adjust)(ModuleRecord*))
+    {
+        ResetModuleControls(module);
+        if (adjust)
+            adjust(&moduleTable[module]);
+        ASSERT_TRUE(WriteDefaultDisplay(module, "[T]", 5));
+        std::string name = std::string("[T] ") + moduleNames[module];
+        ASSERT_TRUE(WriteSaverValue("Active", REG_SZ, name.c_str(), (DWORD)name.size() + 1));
+    }
+    // Runs the saver for `seconds`, checks that it renders all along and
+    // returns the lit pixels of a screenshot taken at the end.
+    long RunAndShoot(const char* picture, int seconds)
+    {
+        SaverProcess saver;
+        EXPECT_TRUE(StartSaver("/s", &saver, 15000));
+        EXPECT_NE(saver.window, nullptr) << "no saver window";
+        if (!saver.window) {
+            KillSaver(&saver);
+            return -1;
+        }
+        long first = WaitFrames(saver.window, 10, 15000);
+        EXPECT_GE(first, 10) << "the frame loop did not start";
+        Sleep(seconds * 1000);
+        long later = SaverFrameCounter(saver.window);
+        EXPECT_GT(later, first) << "the frame counter stopped";
+        std::string path = OutputPath(picture);
+        EXPECT_TRUE(SaveScreenBmp(path.c_str()));
+        long lit = CountLitPixels(path);
+        EXPECT_FALSE(WaitSaverExit(&saver, 0)) << "the saver ended by itself";
+        PostMessageA(saver.window, WM_KEYDOWN, 'Q', 0);
+        EXPECT_TRUE(WaitSaverExit(&saver, 5000)) << "the saver did not close";
+        DWORD code = 1234;
+        GetExitCodeProcess(saver.info.hProcess, &code);
+        EXPECT_EQ(code, 0u);
+        KillSaver(&saver);
+        return lit;
+    }
+};
+
+long ScreenPixels(void)
+{
+    return (long)GetSystemMetrics(SM_CXSCREEN) * GetSystemMetrics(SM_CYSCREEN);
+}
+
+TEST_F(ModulesAlone, VortexPaintsItsBands)
+{
+    MakeActive(MODULE_VORTEX, [](ModuleRecord* r) { r->value[3] = 1; });
+    long lit = RunAndShoot("modules_d_vortex.bmp", 4);
+    EXPECT_GT(lit, ScreenPixels() / 10);
+}
+
+TEST_F(ModulesAlone, RayPaintsItsOutlines)
+{
+    MakeActive(MODULE_RAY, [](ModuleRecord* r) { r->value[6] = 1; });
+    long lit = RunAndShoot("modules_d_ray.bmp", 4);
+    EXPECT_GT(lit, ScreenPixels() / 10);
+}
+
+TEST_F(ModulesAlone, RandomRunsOneModuleAfterAnother)
+{
+    // "Actv" with only Random chosen: one random module per second.
+    MakeActive(MODULE_RANDOM, [](ModuleRecord* r) {
+        r->value[0] = 0;
+        r->value[2] = 1;
+    });
+    long lit = RunAndShoot("modules_d_random_active.bmp", 8);
+    EXPECT_GT(lit, 0);
+}
+
+TEST_F(ModulesAlone, RandomLoadsSavedDisplaysInTurn)
+{
+    // A known set of saved displays: four single-module ones and Random's.
+    DeleteKeyTree(HKEY_CURRENT_USER, "Control Panel\\Screen Saver.Vivra\\Saved");
+    const int shown[] = {MODULE_BEZIER, MODULE_STAR, MODULE_VORTEX, MODULE_RAY};
+    for (int module : shown) {
+        ResetModuleControls(module);
+        ASSERT_TRUE(WriteDefaultDisplay(module, "[E]", 5));
+    }
+    MakeActive(MODULE_RANDOM, [](ModuleRecord* r) {
+        r->value[0] = 1;   // "Svd"
+        r->value[2] = 1;
+    });
+    SoundShare* share = OpenSoundLink();
+    ASSERT_NE(share, nullptr);
+    SaverProcess saver;
+    ASSERT_TRUE(StartSaver("/s", &saver, 15000));
+    ASSERT_NE(saver.window, nullptr);
+    ASSERT_GE(WaitFrames(saver.window, 10, 15000), 10);
+
+    // Every second the shared record names the display just loaded.
+    std::set<std::string> names;
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 8000) {
+        char name[sizeof(share->displayName) + 1];
+        memcpy(name, share->displayName, sizeof(share->displayName));
+        name[sizeof(share->displayName)] = 0;
+        names.insert(name);
+        Sleep(100);
+    }
+    names.erase("[T] Random");   // the display the saver started with
+    EXPECT_GE(names.size(), 3u);
+    for (const std::string& name : names) {
+        EXPECT_EQ(name.compare(0, 4, "[E] "), 0) << name;
+    }
+    PostMessageA(saver.window, WM_KEYDOWN, 'Q', 0);
+    EXPECT_TRUE(WaitSaverExit(&saver, 5000));
+    KillSaver(&saver);
+    CloseSoundLink(share);
+}
+
+}  // namespace

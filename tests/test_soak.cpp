@@ -1,0 +1,257 @@
+// Soak: the real saver running "[R] Saved Sound Settings" (Random alone,
+// a new module every few seconds) for more than three minutes. It must keep
+// rendering, and its GDI objects, handles and memory must not grow between
+// the end of the first minute and the end of the run.
+//
+// Wine's GetGuiResources answers 0 (error 120) and its GetProcessHandleCount
+// answers 0 for every process, so both would pass any leak. The meters here
+// read what the platform really holds instead: the process's GDI handle table
+// (the one its PEB points to), the system handle list, and the memory
+// counters. Each meter is first shown to see objects created in this process.
+#include <gtest/gtest.h>
+#include "runtime/framework.h"
+#include "settings/registry.h"
+#include "support/harness.h"
+#include <winternl.h>
+#include <psapi.h>
+#include <algorithm>
+#include <stdio.h>
+#include <string.h>
+#include <vector>
+
+namespace {
+
+// --- Meters ---------------------------------------------------------------------
+
+typedef NTSTATUS(NTAPI* QueryProcessFunction)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+typedef NTSTATUS(NTAPI* QuerySystemFunction)(ULONG, PVOID, ULONG, PULONG);
+
+// Wine keeps one GDI handle table per process, in the 64-bit entry layout
+// (24 bytes: object, owner, unique, type, flags, user pointer) for 65536
+// handles; an entry is in use while its type byte is not 0. The 32-bit PEB
+// holds its address at offset 0x94.
+enum {
+    GDI_ENTRY_SIZE = 24,
+    GDI_TYPE_OFFSET = 14,
+    GDI_HANDLES = 65536,
+    PEB_GDI_TABLE = 0x94,
+    SYSTEM_HANDLE_INFORMATION = 16
+};
+
+ULONG_PTR GdiTableAddress(HANDLE process)
+{
+    QueryProcessFunction query = reinterpret_cast<QueryProcessFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    if (!query)
+        return 0;
+    PROCESS_BASIC_INFORMATION info;
+    ZeroMemory(&info, sizeof(info));
+    ULONG length = 0;
+    if (query(process, ProcessBasicInformation, &info, sizeof(info), &length) != 0)
+        return 0;
+    DWORD table = 0;
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, (BYTE*)info.PebBaseAddress + PEB_GDI_TABLE, &table, sizeof(table), &read))
+        return 0;
+    return table;
+}
+
+// Live GDI objects of a process, or -1 when its table cannot be read.
+long GdiObjects(HANDLE process)
+{
+    ULONG_PTR table = GdiTableAddress(process);
+    if (!table)
+        return -1;
+    static std::vector<BYTE> entries((size_t)GDI_ENTRY_SIZE * GDI_HANDLES);
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, (const void*)table, entries.data(), entries.size(), &read) || read == 0)
+        return -1;
+    long used = 0;
+    for (size_t offset = GDI_TYPE_OFFSET; offset < read; offset += GDI_ENTRY_SIZE)
+        used += entries[offset] != 0;
+    return used;
+}
+
+// Open handles of a process, from the system handle list, or -1.
+long ProcessHandles(DWORD processId)
+{
+    QuerySystemFunction query = reinterpret_cast<QuerySystemFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return -1;
+    struct Entry {
+        ULONG processId;
+        UCHAR objectType;
+        UCHAR flags;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    static std::vector<BYTE> buffer(1 << 20);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ULONG length = 0;
+        NTSTATUS status = query(SYSTEM_HANDLE_INFORMATION, buffer.data(), (ULONG)buffer.size(), &length);
+        if (status == 0) {
+            ULONG count = *(ULONG*)buffer.data();
+            const Entry* entry = (const Entry*)(buffer.data() + sizeof(ULONG_PTR));
+            if ((count + 1) * sizeof(Entry) > buffer.size())
+                return -1;
+            long mine = 0;
+            for (ULONG i = 0; i < count; ++i)
+                mine += entry[i].processId == processId;
+            return mine;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return -1;
+}
+
+struct Sample {
+    DWORD seconds;
+    long frames;
+    long gdi;
+    long handles;
+    SIZE_T privateBytes;   // committed private memory (PagefileUsage)
+    SIZE_T workingSet;
+};
+
+int ReadMemory(HANDLE process, SIZE_T* privateBytes, SIZE_T* workingSet)
+{
+    PROCESS_MEMORY_COUNTERS counters;
+    ZeroMemory(&counters, sizeof(counters));
+    counters.cb = sizeof(counters);
+    if (!GetProcessMemoryInfo(process, &counters, sizeof(counters)))
+        return 0;
+    *privateBytes = counters.PagefileUsage;
+    *workingSet = counters.WorkingSetSize;
+    return 1;
+}
+
+long Median(std::vector<long> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+TEST(Soak, MetersSeeWhatAProcessHolds)
+{
+    HANDLE self = GetCurrentProcess();
+    long gdi = GdiObjects(self);
+    ASSERT_GT(gdi, 0) << "the GDI handle table cannot be read";
+    HBRUSH brushes[50];
+    for (int i = 0; i < 50; ++i)
+        brushes[i] = CreateSolidBrush(RGB(i, 0, 0));
+    EXPECT_EQ(GdiObjects(self), gdi + 50);
+    for (int i = 0; i < 50; ++i)
+        DeleteObject(brushes[i]);
+    EXPECT_EQ(GdiObjects(self), gdi);
+
+    long handles = ProcessHandles(GetCurrentProcessId());
+    ASSERT_GT(handles, 0) << "the system handle list cannot be read";
+    HANDLE events[20];
+    for (int i = 0; i < 20; ++i)
+        events[i] = CreateEventA(NULL, FALSE, FALSE, NULL);
+    EXPECT_EQ(ProcessHandles(GetCurrentProcessId()), handles + 20);
+    for (int i = 0; i < 20; ++i)
+        CloseHandle(events[i]);
+    EXPECT_EQ(ProcessHandles(GetCurrentProcessId()), handles);
+
+    SIZE_T before = 0, workingBefore = 0, after = 0, workingAfter = 0;
+    ASSERT_TRUE(ReadMemory(self, &before, &workingBefore));
+    const SIZE_T block = 32 << 20;
+    char* memory = (char*)VirtualAlloc(NULL, block, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(memory, nullptr);
+    memset(memory, 1, block);
+    ASSERT_TRUE(ReadMemory(self, &after, &workingAfter));
+    EXPECT_GE(after, before + block - (1 << 20));
+    EXPECT_GE(workingAfter, workingBefore + block - (1 << 20));
+    VirtualFree(memory, 0, MEM_RELEASE);
+}
+
+TEST(Soak, RandomOverEveryModuleForThreeMinutes)
+{
+    // Random alone, "Actv" with only Random chosen: one random module of the
+    // twelve every 3 seconds, the screen cleared in between.
+    InitModules();
+    ResetModuleControls(MODULE_RANDOM);
+    moduleTable[MODULE_RANDOM].value[0] = 0;
+    moduleTable[MODULE_RANDOM].value[2] = 3;
+    moduleTable[MODULE_RANDOM].value[4] = 1;
+    ASSERT_TRUE(WriteDefaultDisplay(-1, RANDOM_DISPLAY, 5));
+    ASSERT_TRUE(WriteSaverValue("Active", REG_SZ, RANDOM_DISPLAY, sizeof(RANDOM_DISPLAY)));
+
+    SaverProcess saver;
+    ASSERT_TRUE(StartSaver("/s", &saver, 15000));
+    ASSERT_NE(saver.window, nullptr) << "no saver window";
+    DWORD start = GetTickCount();
+
+    const DWORD runSeconds = 200, stepSeconds = 5;
+    std::vector<Sample> samples;
+    int ended = 0;
+    for (DWORD at = 0; at <= runSeconds; at += stepSeconds) {
+        while (GetTickCount() - start < at * 1000)
+            Sleep(100);
+        if (WaitSaverExit(&saver, 0)) {
+            ended = 1;
+            break;
+        }
+        Sample s;
+        s.seconds = at;
+        s.frames = SaverFrameCounter(saver.window);
+        s.gdi = GdiObjects(saver.info.hProcess);
+        s.handles = ProcessHandles(saver.info.dwProcessId);
+        s.privateBytes = s.workingSet = 0;
+        ReadMemory(saver.info.hProcess, &s.privateBytes, &s.workingSet);
+        samples.push_back(s);
+        printf("soak %3lus frames %6ld gdi %5ld handles %4ld private %7lu KB working set %7lu KB\n",
+               (unsigned long)s.seconds, s.frames, s.gdi, s.handles, (unsigned long)(s.privateBytes >> 10),
+               (unsigned long)(s.workingSet >> 10));
+        fflush(stdout);
+    }
+    std::string picture = OutputPath("soak_end.bmp");
+    SaveScreenBmp(picture.c_str());
+    ASSERT_FALSE(ended) << "the saver ended during the run";
+
+    PostMessageA(saver.window, WM_KEYDOWN, 'Q', 0);
+    EXPECT_TRUE(WaitSaverExit(&saver, 10000)) << "the saver did not close";
+    DWORD code = 1234;
+    GetExitCodeProcess(saver.info.hProcess, &code);
+    EXPECT_EQ(code, 0u) << "the saver did not end cleanly";
+    KillSaver(&saver);
+
+    // Rendering all along: the frame counter moves between every two samples.
+    for (size_t i = 1; i < samples.size(); ++i)
+        EXPECT_GT(samples[i].frames, samples[i - 1].frames) << "stalled before " << samples[i].seconds << " s";
+    for (const Sample& s : samples) {
+        ASSERT_GT(s.gdi, 0) << "GDI table unreadable at " << s.seconds << " s";
+        ASSERT_GT(s.handles, 0) << "handle list unreadable at " << s.seconds << " s";
+        ASSERT_GT(s.privateBytes, 0u);
+    }
+
+    // End of the first minute against the end of the run, each as the median
+    // of three samples, so that whichever module happens to run at a sample
+    // does not decide.
+    std::vector<long> gdiMinute, gdiEnd, handlesMinute, handlesEnd, privateMinute, privateEnd;
+    for (const Sample& s : samples) {
+        if (s.seconds >= 55 && s.seconds <= 65) {
+            gdiMinute.push_back(s.gdi);
+            handlesMinute.push_back(s.handles);
+            privateMinute.push_back((long)(s.privateBytes >> 10));
+        }
+        if (s.seconds >= runSeconds - 2 * stepSeconds) {
+            gdiEnd.push_back(s.gdi);
+            handlesEnd.push_back(s.handles);
+            privateEnd.push_back((long)(s.privateBytes >> 10));
+        }
+    }
+    long gdiGrowth = Median(gdiEnd) - Median(gdiMinute);
+    long handleGrowth = Median(handlesEnd) - Median(handlesMinute);
+    long privateGrowthKb = Median(privateEnd) - Median(privateMinute);
+    printf("soak growth after the first minute: gdi %ld, handles %ld, private %ld KB\n", gdiGrowth, handleGrowth,
+           privateGrowthKb);
+    EXPECT_LE(gdiGrowth, 40) << "GDI objects grew";
+    EXPECT_LE(handleGrowth, 10) << "handles grew";
+    EXPECT_LE(privateGrowthKb, 8 * 1024) << "memory grew";
+}
+
+}  // namespace
