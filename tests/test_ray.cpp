@@ -5,6 +5,7 @@
 #include "runtime/common.h"
 #include "support/harness.h"
 #include "support/surface_support.h"
+#include <set>
 #include <stdlib.h>
 #include <vector>
 
@@ -168,6 +169,38 @@ TEST_F(Ray, OutlinesMeetAfterEightyFramesAndThePictureIsHeld)
     for (int frame = 1; frame <= 81; ++frame)
         ASSERT_EQ(RayFrame(record), 0) << frame;
     EXPECT_EQ(RayFrame(record), 0);
+}
+
+TEST_F(Ray, RayTypeOneFollowsTheColoursNotThePosition)
+{
+    Open(64, 48);
+    const int H = 48;
+    // Density 1: the ramp starts with 19 entries of colour 0. Frequency 1
+    // makes the position-driven laws change from entry to entry.
+    record->value[0] = 1;    // Frequency
+    record->value[3] = 0;    // stretched
+    record->value[4] = 0;
+    for (int type = 0; type <= 3; ++type) {
+        ClearTestSurface(&surface);
+        record->value[5] = type;
+        record->value[1] = 50;
+        record->value[2] = 1;
+        int randomised = 0;
+        for (int slot = 0; slot < SLOT_COUNT; ++slot)
+            randomised += record->source[slot] != 0;
+        SeedRandom(SeedFor(randomised, 0, 0, 0));
+        RayOpen(record);
+        RayStart(record);
+        RayFrame(record);
+        std::set<int> colours;
+        for (int x = 1; x <= 18; ++x)
+            colours.insert(At(x, H - 1));
+        if (type == 1)
+            EXPECT_EQ(colours.size(), 1u) << "equal colours stay equal";
+        else
+            EXPECT_GT(colours.size(), 4u) << "type " << type << " varies along the ring";
+        RayClose(record);
+    }
 }
 
 TEST_F(Ray, FoldingMirrorsEachEdgeAndCopiesItOpposite)
