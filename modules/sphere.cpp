@@ -74,7 +74,9 @@ int LiveValue(ModuleRecord* record, int slot)
 // Palette whose entry i lands as the byte the surface uses for animated entry
 // i. On a real palette device an explicit reference to hardware index i + 10;
 // memory device contexts do not map explicit entries, so on the emulated
-// surface the key colours stand for the entries.
+// surface the key colours stand for the entries. A true-colour surface that
+// is not emulated has no indices to match: the images take the surface
+// palette's colours as they are now.
 HPALETTE CreateSpherePalette(HDC surface)
 {
     if (paletteEmulation || GetObjectType(surface) == OBJ_MEMDC)
@@ -86,6 +88,13 @@ HPALETTE CreateSpherePalette(HDC surface)
     } block;
     block.version = 0x300;
     block.count = PALETTE_ENTRIES;
+    HPALETTE current = surfacePalette;
+    if (!(GetDeviceCaps(surface, RASTERCAPS) & RC_PALETTE) && current &&
+        GetPaletteEntries(current, 0, PALETTE_ENTRIES, block.entry) == PALETTE_ENTRIES) {
+        for (int i = 0; i < PALETTE_ENTRIES; ++i)
+            block.entry[i].peFlags = 0;
+        return CreatePalette((LOGPALETTE*)&block);
+    }
     for (int i = 0; i < PALETTE_ENTRIES; ++i) {
         WORD hardware = (WORD)(i + STATIC_LOW);
         block.entry[i].peRed = LOBYTE(hardware);
