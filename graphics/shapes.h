@@ -1,0 +1,30 @@
+// Shape lines shared by the Cyclic and Star modules: plain pen strokes, or
+// rows of small (optionally recursive) regular polygons stamped along a line.
+#pragma once
+#include <windows.h>
+
+enum { SHAPE_MAX_SIDES = 10, SHAPE_MAX_TYPE = 8 };
+
+struct ShapePen {
+    float shapeSize;   // shape radius, or pen width of plain strokes
+    float shrink;      // size factor from one recursion level to the next
+    float angle;       // rotation of the next shape (radians)
+    float spin;        // factor a child applies to its angleStep
+    float angleStep;   // rotation spread over one line (radians)
+    int interval;      // a shape at every (interval + 1)-th point
+    int counter;       // points walked since the last stamp
+    int spare;
+    HDC dc;
+    BYTE sides;        // 0 or 1: plain strokes and dots
+    BYTE type;         // type % 3: fill style; type / 3: recursion depth
+};
+
+void shapePenInit(HDC dc, int sides, int type, int interval, int size, float angleStep, ShapePen* pen);
+void shapePenSelect(ShapePen* pen, COLORREF colour);
+void shapePenRelease(ShapePen* pen);
+void shapeStamp(int x, int y, ShapePen* pen);
+void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen);
+
+// Truncation toward zero that gives a safe result for values no int holds
+// (huge, infinite or not a number).
+int TruncToInt(double value);

@@ -1,0 +1,309 @@
+// The Polygon module on a real 8-bit surface: palette walk and outline
+// colour, the bounce rule at the border, the speed limit, rotated copies,
+// tiles and the restart after 100 seconds.
+#include <gtest/gtest.h>
+#include "modules/modules.h"
+#include "runtime/common.h"
+#include "support/harness.h"
+#include "support/surface_support.h"
+#include <math.h>
+#include <string.h>
+#include <vector>
+
+namespace {
+
+// Surface reads without a GDI flush per pixel; every check flushes once.
+inline BYTE Pixel(const TestSurface* s, int x, int y)
+{
+    return s->surface.bits[y * s->surface.stride + x];
+}
+inline int Entry(const TestSurface* s, int x, int y)
+{
+    int b = Pixel(s, x, y);
+    return b >= STATIC_LOW && b < STATIC_LOW + 236 ? b - STATIC_LOW : -1;
+}
+
+enum { VERTICES = 0, SYMMETRY = 1, SPEED = 2, OUTLINE = 3, XTILES = 4, YTILES = 5, TILETYPE = 6 };
+
+class PolygonModule : public ::testing::Test {
+protected:
+    TestSurface surface;
+    int width = 0, height = 0;
+    ModuleRecord* record = &moduleTable[MODULE_POLYGON];
+
+    void Open(int w, int h)
+    {
+        width = w;
+        height = h;
+        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
+        record = &moduleTable[MODULE_POLYGON];
+        UseTestClock(5000);
+    }
+    void TearDown() override
+    {
+        UseRealClock();
+        if (surface.surface.dc)
+            CloseTestSurface(&surface);
+    }
+    void Set(int slot, int value) { record->value[slot] = value; }
+    void Start(unsigned seed)
+    {
+        // Small seeds make the generator's first draws small; spread them.
+        SeedRandom(seed * 2654435761u);
+        PolygonStart(record);
+    }
+    void Frames(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            PolygonFrame(record);
+    }
+    int Count(int entry)
+    {
+        int n = 0;
+        GdiFlush();
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                n += Entry(&surface, x, y) == entry;
+        return n;
+    }
+    std::vector<BYTE> Snapshot()
+    {
+        GdiFlush();
+        const BYTE* bits = surface.surface.bits;
+        return std::vector<BYTE>(bits, bits + (size_t)surface.surface.stride * height);
+    }
+    // Runs a fresh start with the given seed and returns the picture.
+    std::vector<BYTE> Run(unsigned seed, int frames)
+    {
+        ClearTestSurface(&surface);
+        Start(seed);
+        Frames(frames);
+        return Snapshot();
+    }
+};
+
+TEST_F(PolygonModule, FillWalksThePaletteAndOutlineUsesTheMirroredIndex)
+{
+    Open(200, 150);
+    Set(VERTICES, 5);
+    Set(SYMMETRY, 1);
+    Set(OUTLINE, 1);
+    Start(11);
+    // The fill colour runs 2, 3, ..., 235, 234, ...; the outline is 236 - fill.
+    for (int frame = 1; frame <= 240; ++frame) {
+        int colour = frame <= 234 ? frame + 1 : 469 - frame;
+        ClearTestSurface(&surface);
+        PolygonFrame(record);
+        if (frame % 20 != 0 && frame < 233)
+            continue;
+        EXPECT_GT(Count(colour), 0) << "frame " << frame;
+        EXPECT_GT(Count(236 - colour), 0) << "frame " << frame;
+        EXPECT_EQ(CountDrawn(&surface, 0, 0, width, height), Count(colour) + Count(236 - colour))
+            << "frame " << frame;
+    }
+    // Without the outline no mirrored colour appears.
+    Set(OUTLINE, 0);
+    Start(11);
+    ClearTestSurface(&surface);
+    PolygonFrame(record);
+    EXPECT_GT(Count(2), 0);
+    EXPECT_EQ(Count(234), 0);
+    EXPECT_EQ(CountDrawn(&surface, 0, 0, width, height), Count(2));
+}
+
+TEST_F(PolygonModule, OutlineOfColourZeroAndTwoVertexPolygonsDrawSafely)
+{
+    Open(200, 150);
+    Set(VERTICES, 2);   // forces the outline: a line between two vertices
+    Set(SYMMETRY, 1);
+    Set(OUTLINE, 0);
+    Start(5);
+    Frames(468);       // the next frame has colour 0 and outline index 236
+    ClearTestSurface(&surface);
+    PolygonFrame(record);
+    EXPECT_GT(CountDrawn(&surface, 0, 0, width, height), 0);
+    EXPECT_EQ(GetCurrentObject(surface.surface.dc, OBJ_BRUSH), GetStockObject(BLACK_BRUSH));
+    EXPECT_EQ(GetCurrentObject(surface.surface.dc, OBJ_PEN), GetStockObject(NULL_PEN));
+    // The walk turns back up after 0.
+    ClearTestSurface(&surface);
+    PolygonFrame(record);
+    EXPECT_GT(Count(235), 0);   // outline of colour 1
+}
+
+TEST_F(PolygonModule, VertexAtTheRightEdgeIsNotBouncedEarly)
+{
+    // Two tiles across, only the left one drawn: a vertex at x = W lands on
+    // the left tile's column W / 2, a vertex at W - 1 one column short.
+    Open(100, 60);
+    Set(VERTICES, 2);
+    Set(SYMMETRY, 1);
+    Set(SPEED, 1);
+    Set(XTILES, 2);
+    Set(YTILES, 1);
+    Set(TILETYPE, 2);
+    Start(77);
+    int reachedHalf = 0, reachedZero = 0;
+    for (int frame = 0; frame < 450; ++frame) {
+        PolygonFrame(record);
+        if (frame % 5 == 0 || frame == 449) {
+            reachedHalf |= CountDrawn(&surface, 50, 0, 51, 60) > 0;
+            reachedZero |= CountDrawn(&surface, 0, 0, 1, 60) > 0;
+        }
+    }
+    EXPECT_TRUE(reachedHalf);
+    EXPECT_TRUE(reachedZero);
+    EXPECT_EQ(CountDrawn(&surface, 51, 0, 100, 60), 0);
+}
+
+TEST_F(PolygonModule, FixedSpeedAbove100RunsAs100)
+{
+    Open(1000, 800);
+    Set(VERTICES, 4);
+    Set(SYMMETRY, 1);
+    Set(SPEED, 320);
+    std::vector<BYTE> fast = Run(31, 25);
+    Set(SPEED, 100);
+    std::vector<BYTE> hundred = Run(31, 25);
+    Set(SPEED, 99);
+    std::vector<BYTE> slower = Run(31, 25);
+    EXPECT_TRUE(fast == hundred);
+    EXPECT_FALSE(hundred == slower);
+
+    // A random 200 is still capped at start; an oscillating one (here a
+    // range of one value) is used as it is every frame.
+    record->source[SPEED] = 1;
+    record->rangeLo[SPEED] = record->rangeHi[SPEED] = 200;
+    std::vector<BYTE> random200 = Run(31, 25);
+    record->rangeLo[SPEED] = record->rangeHi[SPEED] = 100;
+    std::vector<BYTE> random100 = Run(31, 25);
+    record->source[SPEED] = 2;
+    record->rangeLo[SPEED] = record->rangeHi[SPEED] = 200;
+    std::vector<BYTE> live200 = Run(31, 25);
+    EXPECT_TRUE(random200 == random100);
+    EXPECT_FALSE(live200 == random100);
+}
+
+// Every drawn pixel's image under a quarter turn about the centre is drawn
+// too (within two pixels, for the truncation of rotated vertices).
+static int QuarterTurnMisses(const TestSurface* s, int size, int* total)
+{
+    int c = size / 2, misses = 0;
+    *total = 0;
+    GdiFlush();
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            if (Pixel(s, x, y) == 0)
+                continue;
+            ++*total;
+            int rx = c + (y - c), ry = c - (x - c);
+            int found = 0;
+            for (int dy = -2; dy <= 2 && !found; ++dy)
+                for (int dx = -2; dx <= 2 && !found; ++dx) {
+                    int px = rx + dx, py = ry + dy;
+                    if (px < 0 || py < 0 || px >= size || py >= size)
+                        found = 1;
+                    else
+                        found = Pixel(s, px, py) != 0;
+                }
+            misses += !found;
+        }
+    return misses;
+}
+
+TEST_F(PolygonModule, SymmetryCopiesAreQuarterTurnsAndIncludeTheUnrotatedOne)
+{
+    Open(240, 240);
+    Set(VERTICES, 3);
+    Set(SYMMETRY, 1);
+    Set(SPEED, 7);
+    std::vector<BYTE> once = Run(9, 1);
+    Set(SYMMETRY, 4);
+    std::vector<BYTE> four = Run(9, 1);
+    size_t drawnOnce = 0, covered = 0;
+    for (size_t i = 0; i < once.size(); ++i)
+        if (once[i]) {
+            ++drawnOnce;
+            covered += four[i] != 0;
+        }
+    ASSERT_GT(drawnOnce, 50u);
+    EXPECT_EQ(covered, drawnOnce);   // the first copy is the unrotated polygon
+    int total = 0;
+    int misses = QuarterTurnMisses(&surface, 240, &total);
+    EXPECT_GT(total, (int)drawnOnce);
+    EXPECT_LE(misses, total / 100);
+    // The copies are not all in one place.
+    Set(SYMMETRY, 1);
+    Run(9, 1);
+    int single = 0;
+    EXPECT_GT(QuarterTurnMisses(&surface, 240, &single), single / 4);
+}
+
+TEST_F(PolygonModule, TileTypesDrawAlternateTilesAsTranslatedCopies)
+{
+    Open(200, 160);
+    Set(VERTICES, 3);
+    Set(SYMMETRY, 1);
+    Set(XTILES, 2);
+    Set(YTILES, 2);
+    Set(TILETYPE, 0);
+    Run(21, 30);
+    // Tiles are drawn directly, not mirrored: every tile is the same picture
+    // (compared away from the borders, where a neighbour's edge may reach).
+    GdiFlush();
+    for (int y = 2; y < 78; ++y)
+        for (int x = 2; x < 98; ++x) {
+            BYTE b = Pixel(&surface, x, y);
+            ASSERT_EQ(Pixel(&surface, x + 100, y), b) << x << "," << y;
+            ASSERT_EQ(Pixel(&surface, x, y + 80), b) << x << "," << y;
+            ASSERT_EQ(Pixel(&surface, x + 100, y + 80), b) << x << "," << y;
+        }
+    EXPECT_GT(CountDrawn(&surface, 0, 0, 100, 80), 0);
+
+    Set(TILETYPE, 1);   // (1, 0) and (0, 1) only
+    Run(21, 30);
+    EXPECT_EQ(CountDrawn(&surface, 0, 0, 100, 80), 0);
+    EXPECT_EQ(CountDrawn(&surface, 100, 80, 200, 160), 0);
+    EXPECT_GT(CountDrawn(&surface, 100, 0, 200, 80), 0);
+    EXPECT_GT(CountDrawn(&surface, 0, 80, 100, 160), 0);
+
+    Set(TILETYPE, 2);   // (0, 0) and (1, 1) only
+    Run(21, 30);
+    EXPECT_GT(CountDrawn(&surface, 0, 0, 100, 80), 0);
+    EXPECT_GT(CountDrawn(&surface, 100, 80, 200, 160), 0);
+    EXPECT_EQ(CountDrawn(&surface, 100, 0, 200, 80), 0);
+    EXPECT_EQ(CountDrawn(&surface, 0, 80, 100, 160), 0);
+}
+
+TEST_F(PolygonModule, StartsOverAfterOneHundredSeconds)
+{
+    Open(200, 150);
+    Set(SYMMETRY, 1);
+    Start(3);
+    Frames(10);                     // colours 2..11
+    testNow = 5000 + 100000;        // the deadline itself has not passed
+    ClearTestSurface(&surface);
+    PolygonFrame(record);
+    EXPECT_GT(Count(12), 0);
+    testNow = 5000 + 100001;
+    PolygonFrame(record);           // draws 13, then starts over
+    ClearTestSurface(&surface);
+    PolygonFrame(record);
+    EXPECT_GT(Count(2), 0);         // the walk began again at 1
+    EXPECT_EQ(Count(14), 0);
+}
+
+TEST_F(PolygonModule, OddTilingValuesDoNotFault)
+{
+    Open(64, 48);
+    Set(SYMMETRY, 3);
+    Start(8);
+    // A live tiling that comes out as 0 or wider than the surface.
+    record->source[XTILES] = 2;
+    record->rangeLo[XTILES] = record->rangeHi[XTILES] = 0;
+    record->source[YTILES] = 2;
+    record->rangeLo[YTILES] = record->rangeHi[YTILES] = 100;
+    Frames(5);
+    SUCCEED();
+}
+
+}  // namespace
