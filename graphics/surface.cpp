@@ -1,5 +1,13 @@
-// Placeholder until the drawing surface is built.
+// The drawing surface: the window (or an emulated palette device presented
+// into it), the tiling and symmetry operations and the bitmap helpers.
 #include "graphics/surface.h"
+#include "graphics/palette.h"
+#include "runtime/common.h"
+#include "runtime/saver.h"
+#include "runtime/soundlink.h"
+#include "settings/registry.h"
+#include <math.h>
+#include <string.h>
 
 volatile int paletteEmulation = 0;
 
@@ -12,11 +20,19 @@ static const COLORREF staticColours[20] = {
 
 COLORREF StaticColour(int byte)
 {
-    return staticColours[byte < 10 ? byte : byte - 236];
+    if (byte >= 0 && byte < STATIC_LOW)
+        return staticColours[byte];
+    if (byte >= STATIC_LOW + PALETTE_ENTRIES && byte < 256)
+        return staticColours[byte - PALETTE_ENTRIES];
+    return RGB(0, 0, 0);
 }
 
 COLORREF KeyColour(int entry)
 {
+    if (entry < 0)
+        entry = 0;
+    if (entry >= PALETTE_ENTRIES)
+        entry = PALETTE_ENTRIES - 1;
     // Unique, and away from every static colour, so no nearest-colour match
     // of a static colour lands on an animated entry.
     return RGB(10 + entry, 97 + (entry % 7) * 3, 250 - entry);
@@ -24,14 +40,10 @@ COLORREF KeyColour(int entry)
 
 HPALETTE CreateKeyPalette(void)
 {
-    struct {
-        WORD version;
-        WORD count;
-        PALETTEENTRY entry[236];
-    } block;
+    PaletteBlock block;
     block.version = 0x300;
-    block.count = 236;
-    for (int i = 0; i < 236; ++i) {
+    block.count = PALETTE_ENTRIES;
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
         COLORREF c = KeyColour(i);
         block.entry[i].peRed = GetRValue(c);
         block.entry[i].peGreen = GetGValue(c);
@@ -41,9 +53,48 @@ HPALETTE CreateKeyPalette(void)
     return CreatePalette((LOGPALETTE*)&block);
 }
 
+// Every live emulated surface, so that the palette engine recognises one and
+// leaves its key colours selected.
+enum { MAX_EMULATED = 8 };
+static struct {
+    HDC dc;
+    HPALETTE palette;
+} emulatedSurfaces[MAX_EMULATED];
+
+HPALETTE EmulatedSurfacePalette(HDC dc)
+{
+    if (!dc)
+        return 0;
+    for (int i = 0; i < MAX_EMULATED; ++i)
+        if (emulatedSurfaces[i].dc == dc)
+            return emulatedSurfaces[i].palette;
+    return 0;
+}
+
+static void RegisterEmulated(HDC dc, HPALETTE palette)
+{
+    for (int i = 0; i < MAX_EMULATED; ++i)
+        if (!emulatedSurfaces[i].dc) {
+            emulatedSurfaces[i].dc = dc;
+            emulatedSurfaces[i].palette = palette;
+            return;
+        }
+}
+
+static void UnregisterEmulated(HDC dc)
+{
+    for (int i = 0; i < MAX_EMULATED; ++i)
+        if (emulatedSurfaces[i].dc == dc) {
+            emulatedSurfaces[i].dc = 0;
+            emulatedSurfaces[i].palette = 0;
+        }
+}
+
 int CreateEmulatedSurface(EmulatedSurface* surface, int width, int height)
 {
     ZeroMemory(surface, sizeof(*surface));
+    if (width <= 0 || height <= 0)
+        return 0;
     struct {
         BITMAPINFOHEADER header;
         RGBQUAD colours[256];
@@ -56,7 +107,8 @@ int CreateEmulatedSurface(EmulatedSurface* surface, int width, int height)
     info.header.biBitCount = 8;
     info.header.biClrUsed = 256;
     for (int byte = 0; byte < 256; ++byte) {
-        COLORREF c = (byte < 10 || byte >= 246) ? StaticColour(byte) : KeyColour(byte - 10);
+        COLORREF c = (byte < STATIC_LOW || byte >= STATIC_LOW + PALETTE_ENTRIES) ? StaticColour(byte)
+                                                                                 : KeyColour(byte - STATIC_LOW);
         info.colours[byte].rgbRed = GetRValue(c);
         info.colours[byte].rgbGreen = GetGValue(c);
         info.colours[byte].rgbBlue = GetBValue(c);
@@ -69,7 +121,7 @@ int CreateEmulatedSurface(EmulatedSurface* surface, int width, int height)
     void* bits = 0;
     surface->bitmap = CreateDIBSection(surface->dc, (BITMAPINFO*)&info, DIB_RGB_COLORS, &bits, NULL, 0);
     surface->palette = CreateKeyPalette();
-    if (!surface->bitmap || !surface->palette) {
+    if (!surface->bitmap || !surface->palette || !bits) {
         DestroyEmulatedSurface(surface);
         return 0;
     }
@@ -80,12 +132,14 @@ int CreateEmulatedSurface(EmulatedSurface* surface, int width, int height)
     surface->oldBitmap = SelectObject(surface->dc, surface->bitmap);
     surface->oldPalette = SelectPalette(surface->dc, surface->palette, FALSE);
     RealizePalette(surface->dc);
+    RegisterEmulated(surface->dc, surface->palette);
     return 1;
 }
 
 void DestroyEmulatedSurface(EmulatedSurface* surface)
 {
     if (surface->dc) {
+        UnregisterEmulated(surface->dc);
         if (surface->oldPalette)
             SelectPalette(surface->dc, surface->oldPalette, FALSE);
         if (surface->oldBitmap)
@@ -99,27 +153,622 @@ void DestroyEmulatedSurface(EmulatedSurface* surface)
     ZeroMemory(surface, sizeof(*surface));
 }
 
+// --- The saver's surface and its presentation --------------------------------
+
+// The emulated surface of the running saver and the 32-bit picture it is
+// converted into before it goes to the window.
+static EmulatedSurface drawSurface;
+static struct {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ oldBitmap;
+    DWORD* bits;
+} presentBuffer;
+static HANDLE frameEvent = 0;
+// Frames flushed by the render thread, and the one last presented.
+static volatile LONG framesDrawn = 0;
+static volatile LONG framesPresented = 0;
+static volatile LONG presentCount = 0;
+static DWORD lastLookup[256];
+static int lookupValid = 0;
+
+static void DestroyPresentBuffer(void)
+{
+    if (presentBuffer.dc) {
+        if (presentBuffer.oldBitmap)
+            SelectObject(presentBuffer.dc, presentBuffer.oldBitmap);
+        DeleteDC(presentBuffer.dc);
+    }
+    if (presentBuffer.bitmap)
+        DeleteObject(presentBuffer.bitmap);
+    ZeroMemory(&presentBuffer, sizeof(presentBuffer));
+}
+
+static int CreatePresentBuffer(int width, int height)
+{
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    HDC screen = GetDC(NULL);
+    presentBuffer.dc = CreateCompatibleDC(screen);
+    ReleaseDC(NULL, screen);
+    void* bits = 0;
+    if (presentBuffer.dc)
+        presentBuffer.bitmap = CreateDIBSection(presentBuffer.dc, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    if (!presentBuffer.bitmap || !bits) {
+        DestroyPresentBuffer();
+        return 0;
+    }
+    presentBuffer.bits = (DWORD*)bits;
+    presentBuffer.oldBitmap = SelectObject(presentBuffer.dc, presentBuffer.bitmap);
+    return 1;
+}
+
 HDC AcquireDrawSurface(HWND window, int* width, int* height)
 {
     RECT client;
+    SetRectEmpty(&client);
     GetClientRect(window, &client);
     *width = client.right;
     *height = client.bottom;
-    return GetDC(window);
+    HDC dc = GetDC(window);
+
+    DWORD mode = 0;
+    ReadSaverValue("PaletteEmulation", REG_DWORD, &mode, sizeof(mode));
+    int emulate = mode == 1 || (mode != 2 && dc && !(GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE));
+    if (!emulate || drawSurface.dc || *width <= 0 || *height <= 0)
+        return dc;
+    if (!CreateEmulatedSurface(&drawSurface, *width, *height))
+        return dc;
+    frameEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (!CreatePresentBuffer(*width, *height) || !frameEvent) {
+        // Without the means to present it, draw on the window itself.
+        DestroyPresentBuffer();
+        DestroyEmulatedSurface(&drawSurface);
+        if (frameEvent)
+            CloseHandle(frameEvent);
+        frameEvent = 0;
+        return dc;
+    }
+    ReleaseDC(window, dc);
+    framesDrawn = 0;
+    framesPresented = 0;
+    lookupValid = 0;
+    paletteEmulation = 1;
+    return drawSurface.dc;
 }
-void ReleaseDrawSurface(HWND window, HDC dc) { ReleaseDC(window, dc); }
-int SetupDrawSurface(HDC, HWND) { return 0; }
-void SignalFrameDrawn(void) {}
-void PaletteThreadWait(PaletteState*, DWORD milliseconds) { Sleep(milliseconds); }
-void PresentSurface(HDC, const PALETTEENTRY*) {}
-int TileAdmitted(int, int, int) { return 1; }
-void TiledCopy(HDC, int, int, int, int, int) {}
-void RingTiledCopy(HDC, int, int, int, int, int, int, int, const RECT*, const RECT*) {}
-void RotatePoint(POINT*, float) {}
-void ApplySymmetry(BYTE*, int, int, int) {}
-HBITMAP CreateDib8(HDC, int, int, int, BITMAPINFO**, void**) { return 0; }
-int DibColorCount(const BITMAPINFOHEADER*) { return 0; }
-int DibColorTableSize(const BITMAPINFOHEADER*) { return 0; }
-void DibToGrey8(const DIBSECTION*, DIBSECTION*) {}
-int BitCount(DWORD) { return 0; }
-int LowestBit(DWORD) { return 255; }
+
+void ReleaseDrawSurface(HWND window, HDC dc)
+{
+    if (!dc)
+        return;
+    if (dc != drawSurface.dc) {
+        ReleaseDC(window, dc);
+        return;
+    }
+    paletteEmulation = 0;
+    DestroyPresentBuffer();
+    DestroyEmulatedSurface(&drawSurface);
+    if (frameEvent)
+        CloseHandle(frameEvent);
+    frameEvent = 0;
+}
+
+int SetupDrawSurface(HDC dc, HWND window)
+{
+    if (dc)
+        SelectObject(dc, GetStockObject(ANSI_VAR_FONT));
+    RECT client;
+    SetRectEmpty(&client);
+    GetClientRect(window, &client);
+    HDC screen = GetDC(NULL);
+    int full = client.right == GetDeviceCaps(screen, HORZRES) && client.bottom == GetDeviceCaps(screen, VERTRES);
+    ReleaseDC(NULL, screen);
+    SoundShare* share = sound;
+    if (share)
+        share->fullScreen = full;
+    return full;
+}
+
+void SignalFrameDrawn(void)
+{
+    if (!paletteEmulation)
+        return;
+    InterlockedIncrement(&framesDrawn);
+    if (frameEvent)
+        SetEvent(frameEvent);
+}
+
+void PresentSurface(HDC target, const PALETTEENTRY* animated)
+{
+    if (!paletteEmulation || !target || target == drawSurface.dc || !animated || !drawSurface.bits ||
+        !presentBuffer.bits)
+        return;
+    LONG frame = framesDrawn;
+    DWORD lookup[256];
+    for (int byte = 0; byte < 256; ++byte) {
+        DWORD rgb;
+        if (byte >= STATIC_LOW && byte < STATIC_LOW + PALETTE_ENTRIES) {
+            const PALETTEENTRY* e = &animated[byte - STATIC_LOW];
+            rgb = ((DWORD)e->peRed << 16) | ((DWORD)e->peGreen << 8) | e->peBlue;
+        } else {
+            COLORREF c = StaticColour(byte);
+            rgb = ((DWORD)GetRValue(c) << 16) | ((DWORD)GetGValue(c) << 8) | GetBValue(c);
+        }
+        lookup[byte] = rgb;
+    }
+    // Same colours and no new frame: the window already shows this.
+    if (lookupValid && frame == framesPresented && memcmp(lookup, lastLookup, sizeof(lookup)) == 0)
+        return;
+
+    int width = drawSurface.width;
+    int height = drawSurface.height;
+    for (int y = 0; y < height; ++y) {
+        const BYTE* source = drawSurface.bits + (size_t)y * drawSurface.stride;
+        DWORD* out = presentBuffer.bits + (size_t)y * width;
+        int x = 0;
+        for (; x + 4 <= width; x += 4) {
+            DWORD four;
+            memcpy(&four, source + x, 4);
+            out[x] = lookup[four & 255];
+            out[x + 1] = lookup[(four >> 8) & 255];
+            out[x + 2] = lookup[(four >> 16) & 255];
+            out[x + 3] = lookup[four >> 24];
+        }
+        for (; x < width; ++x)
+            out[x] = lookup[source[x]];
+    }
+    BitBlt(target, 0, 0, width, height, presentBuffer.dc, 0, 0, SRCCOPY);
+    // The next conversion must not overwrite bits a batched blit still reads.
+    GdiFlush();
+    // Where window drawing waits in a client-side surface until a thread
+    // waits for messages (Wine), a zero wait hands the picture on now.
+    MsgWaitForMultipleObjects(0, NULL, FALSE, 0, 0);
+    memcpy(lastLookup, lookup, sizeof(lookup));
+    lookupValid = 1;
+    framesPresented = frame;
+    InterlockedIncrement(&presentCount);
+}
+
+LONG SurfacePresentCount(void)
+{
+    return presentCount;
+}
+
+void PaletteThreadWait(PaletteState* state, DWORD milliseconds)
+{
+    HANDLE event = frameEvent;
+    if (!paletteEmulation || !event || !state || !state->entries) {
+        Sleep(milliseconds);
+        return;
+    }
+    DWORD start = TickCount();
+    DWORD remaining = milliseconds;
+    for (;;) {
+        DWORD result = WaitForSingleObject(event, remaining);
+        if (result == WAIT_TIMEOUT)
+            return;
+        if (result != WAIT_OBJECT_0) {
+            Sleep(remaining);
+            return;
+        }
+        if (!renderRunning || !paletteEmulation)
+            return;
+        if (framesDrawn != framesPresented)
+            PresentSurface(state->dc, state->entries->entry);
+        DWORD elapsed = TickCount() - start;
+        if (elapsed >= milliseconds)
+            return;
+        remaining = milliseconds - elapsed;
+    }
+}
+
+// --- Tiling ------------------------------------------------------------------
+
+int TileAdmitted(int column, int row, int tileType)
+{
+    int odd = ((column + row) & 1) != 0;
+    if (tileType == 1)
+        return odd;
+    if (tileType == 2)
+        return !odd;
+    return 1;
+}
+
+void TiledCopy(HDC dc, int nx, int ny, int tileWidth, int tileHeight, int tileType)
+{
+    int skipFirst = tileType == 1;
+    int sourceX = tileType == 1 ? tileWidth : 0;
+    for (int j = 0; j < ny; ++j) {
+        for (int i = 0; i < nx; ++i) {
+            if (!TileAdmitted(i, j, tileType))
+                continue;
+            if (skipFirst) {
+                skipFirst = 0;
+                continue;
+            }
+            int x = i * tileWidth, w = tileWidth;
+            if (i & 1) {
+                x = i * tileWidth + tileWidth - 1;
+                w = -tileWidth;
+            }
+            int y = j * tileHeight, h = tileHeight;
+            if (j & 1) {
+                y = (j + 1) * tileHeight - 1;
+                h = -tileHeight;
+            }
+            StretchBlt(dc, x, y, w, h, dc, sourceX, 0, tileWidth, tileHeight, SRCCOPY);
+        }
+    }
+}
+
+// One row of the ring, w pixels from (sx, sy) to (x, y); mirrored left to right
+// when flip is set.
+static void CopyRow(HDC dc, int x, int y, int w, int sx, int sy, int flip)
+{
+    if (flip)
+        StretchBlt(dc, x + w - 1, y, -w, 1, dc, sx, sy, w, 1, SRCCOPY);
+    else
+        BitBlt(dc, x, y, w, 1, dc, sx, sy, SRCCOPY);
+}
+
+// One column of the ring, h pixels; mirrored top to bottom when flip is set.
+static void CopyColumn(HDC dc, int x, int y, int h, int sx, int sy, int flip)
+{
+    if (flip)
+        StretchBlt(dc, x, y + h - 1, 1, -h, dc, sx, sy, 1, h, SRCCOPY);
+    else
+        BitBlt(dc, x, y, 1, h, dc, sx, sy, SRCCOPY);
+}
+
+void RingTiledCopy(HDC dc, int nx, int ny, int tileWidth, int tileHeight, int tileType,
+                   int ringWidth, int ringHeight, const RECT* ring, const RECT* unshifted)
+{
+    if (!ring || !unshifted)
+        return;
+    const RECT* r = ring;
+    const RECT* u = unshifted;
+    int w = ringWidth, h = ringHeight;
+    int skip = r->left != 0;
+    for (int j = 0; j < ny; ++j) {
+        int y0 = u->top + j * tileHeight;
+        int yb = u->bottom + (y0 - u->top);
+        for (int i = 0; i < nx; ++i) {
+            if (!TileAdmitted(i, j, tileType))
+                continue;
+            if (skip) {
+                skip = 0;
+                continue;
+            }
+            int x0 = u->left + i * tileWidth;
+            int xr = u->right + (x0 - u->left);
+            int mirrorX = i & 1, mirrorY = j & 1;
+            // Rows: a tile mirrored top to bottom takes the ring's bottom row
+            // at its top; columns likewise left to right.
+            int topSource = mirrorY ? r->bottom : r->top;
+            int bottomSource = mirrorY ? r->top : r->bottom;
+            int leftSource = mirrorX ? r->right : r->left;
+            int rightSource = mirrorX ? r->left : r->right;
+            CopyRow(dc, x0, y0, w, r->left, topSource, mirrorX);
+            CopyRow(dc, x0, yb, w, r->left, bottomSource, mirrorX);
+            CopyColumn(dc, x0, y0, h, leftSource, r->top, mirrorY);
+            CopyColumn(dc, xr, y0, h, rightSource, r->top, mirrorY);
+        }
+    }
+}
+
+void RotatePoint(POINT* point, float angle)
+{
+    if (!point || !isfinite(angle))
+        return;
+    long double c = cosl(angle), s = sinl(angle);
+    long double x = c * point->x + s * point->y;
+    long double y = c * point->y - s * point->x;
+    point->x = (LONG)x;
+    point->y = (LONG)y;
+}
+
+// --- Symmetry of pixel buffers ---------------------------------------------------
+
+struct PixelBuffer {
+    BYTE* p;
+    int stride;
+    int w;   // largest column index
+    int h;   // largest row index
+};
+
+static inline BYTE* At(const PixelBuffer* b, int x, int y)
+{
+    return b->p + (size_t)y * b->stride + x;
+}
+
+static void Exchange(BYTE* a, BYTE* b)
+{
+    BYTE t = *a;
+    *a = *b;
+    *b = t;
+}
+
+static void Smooth(const PixelBuffer* b)
+{
+    if (b->w - 2 <= 1)
+        return;
+    for (int x = 1; x <= b->w - 3; ++x)
+        for (int y = 1; y <= b->h - 3; ++y) {
+            int sum = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    sum += *At(b, x + dx, y + dy);
+            *At(b, x, y) = (BYTE)(sum / 9);
+        }
+}
+
+// The swaps exchange every other pixel, in a checkerboard alternating by row.
+static void PointSwap(const PixelBuffer* b)
+{
+    int f = 0;
+    for (int y = 0; y <= b->h - 1; ++y) {
+        f = !f;
+        for (int x = 0; x <= b->w / 2; ++x) {
+            f = !f;
+            if (f)
+                Exchange(At(b, x, y), At(b, b->w - x, b->h - y));
+        }
+    }
+}
+
+static void HorizontalSwap(const PixelBuffer* b)
+{
+    int f = 0;
+    for (int y = 0; y <= b->h - 1; ++y) {
+        f = !f;
+        for (int x = 0; x <= b->w / 2; ++x) {
+            f = !f;
+            if (f)
+                Exchange(At(b, x, y), At(b, b->w - x, y));
+        }
+    }
+}
+
+static void VerticalSwap(const PixelBuffer* b)
+{
+    if (b->h < 2)
+        return;
+    int f = 0;
+    for (int y = 0; y <= b->h / 2 - 1; ++y) {
+        f = !f;
+        for (int x = 0; x <= b->w - 2; ++x) {
+            f = !f;
+            if (f)
+                Exchange(At(b, x, y), At(b, x, b->h - y));
+        }
+    }
+}
+
+// Fills replace only the pixels in the upper half of the index range.
+enum { FILL_POINT, FILL_HORIZONTAL, FILL_VERTICAL };
+static void Fill(const PixelBuffer* b, const PixelBuffer* q, int kind)
+{
+    for (int y = 0; y <= b->h - 1; ++y)
+        for (int x = 0; x <= b->w - 1; ++x) {
+            BYTE* p = At(b, x, y);
+            if (*p <= 127)
+                continue;
+            int mx = kind == FILL_VERTICAL ? x : b->w - x;
+            int my = kind == FILL_HORIZONTAL ? y : b->h - y;
+            *p = *At(q, mx, my);
+        }
+}
+
+void ApplySymmetry(BYTE* buffer, int maxX, int maxY, int mode)
+{
+    if (!buffer || maxX < 0 || maxY < 0)
+        return;
+    PixelBuffer b = {buffer, (maxX + 1 + 3) & ~3, maxX, maxY};
+    if (mode == 0)
+        mode = Random() % 20;
+    if (mode > 10) {
+        Smooth(&b);
+        mode -= 10;
+    }
+    HGLOBAL copyMemory = 0;
+    PixelBuffer q = b;
+    if (mode >= 4 && mode != 10) {
+        size_t size = (size_t)b.stride * (size_t)(maxY + 1);
+        copyMemory = GlobalAlloc(GHND, size);
+        q.p = copyMemory ? (BYTE*)GlobalLock(copyMemory) : 0;
+        if (!q.p) {
+            if (copyMemory)
+                GlobalFree(copyMemory);
+            return;
+        }
+        memcpy(q.p, buffer, size);
+    }
+    switch (mode) {
+    case 1: PointSwap(&b); break;
+    case 2: HorizontalSwap(&b); break;
+    case 3: VerticalSwap(&b); break;
+    case 4: Fill(&b, &q, FILL_POINT); break;
+    case 5: Fill(&b, &q, FILL_HORIZONTAL); break;
+    case 6: Fill(&b, &q, FILL_VERTICAL); break;
+    case 7: Fill(&b, &q, FILL_POINT); PointSwap(&b); break;
+    case 8: Fill(&b, &q, FILL_HORIZONTAL); PointSwap(&b); break;
+    case 9: Fill(&b, &q, FILL_VERTICAL); PointSwap(&b); break;
+    case 10: Smooth(&b); break;
+    default: break;
+    }
+    if (copyMemory) {
+        GlobalUnlock(copyMemory);
+        GlobalFree(copyMemory);
+    }
+}
+
+// --- Bitmap helpers ------------------------------------------------------------
+
+HBITMAP CreateDib8(HDC dc, int grey, int width, int height, BITMAPINFO** info, void** bits)
+{
+    void* ignored = 0;
+    if (!bits)
+        bits = &ignored;
+    *bits = 0;
+    BITMAPINFO* block = (BITMAPINFO*)LocalAlloc(LPTR, sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
+    if (info)
+        *info = block;
+    if (!block)
+        return 0;
+    BITMAPINFOHEADER* header = &block->bmiHeader;
+    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biWidth = width;
+    header->biHeight = height;
+    header->biPlanes = 1;
+    header->biBitCount = 8;
+    header->biCompression = BI_RGB;
+    header->biClrUsed = 256;
+    if (grey) {
+        for (int k = 0; k < 256; ++k) {
+            BYTE v = (BYTE)((k + 1) % 256);
+            block->bmiColors[k].rgbBlue = v;
+            block->bmiColors[k].rgbGreen = v;
+            block->bmiColors[k].rgbRed = v;
+            block->bmiColors[k].rgbReserved = 0;
+        }
+    } else if (dc) {
+        GetDIBColorTable(dc, 0, 256, block->bmiColors);
+    }
+    HBITMAP bitmap = CreateDIBSection(dc, block, DIB_RGB_COLORS, bits, NULL, 0);
+    if (!info)
+        LocalFree(block);
+    return bitmap;
+}
+
+int DibColorCount(const BITMAPINFOHEADER* header)
+{
+    if (!header)
+        return 0;
+    int bits;
+    if (header->biSize == sizeof(BITMAPCOREHEADER)) {
+        bits = ((const BITMAPCOREHEADER*)header)->bcBitCount;
+    } else if (header->biClrUsed != 0) {
+        // A colour table never holds more than 256 entries; a larger count
+        // from a damaged file must not size anything.
+        return header->biClrUsed > 256 ? 256 : (int)header->biClrUsed;
+    } else {
+        bits = header->biBitCount;
+    }
+    return bits < 9 ? 1 << bits : 0;
+}
+
+int DibColorTableSize(const BITMAPINFOHEADER* header)
+{
+    if (!header)
+        return 0;
+    int count = DibColorCount(header);
+    if (header->biSize == sizeof(BITMAPCOREHEADER))
+        return 3 * count;
+    if (header->biCompression == BI_BITFIELDS)
+        return 4 * count + 12;
+    return 4 * count;
+}
+
+int BitCount(DWORD mask)
+{
+    int count = 0;
+    for (; mask; mask &= mask - 1)
+        ++count;
+    return count;
+}
+
+int LowestBit(DWORD mask)
+{
+    if (!mask)
+        return 255;
+    int bit = 0;
+    while (!(mask & 1)) {
+        mask >>= 1;
+        ++bit;
+    }
+    return bit;
+}
+
+// One channel of a pixel scaled to 0..255 through its mask.
+static int Channel(DWORD pixel, DWORD mask, int low, int count)
+{
+    if (!mask)
+        return 0;
+    DWORD v = (pixel & mask) >> low;
+    return count <= 8 ? (int)(v << (8 - count)) : (int)(v >> (count - 8));
+}
+
+void DibToGrey8(const DIBSECTION* source, DIBSECTION* destination)
+{
+    if (!source || !destination || !source->dsBm.bmBits || !destination->dsBm.bmBits)
+        return;
+    int depth = source->dsBm.bmBitsPixel;
+    if (depth != 16 && depth != 24 && depth != 32)
+        return;
+    if (destination->dsBm.bmBitsPixel != 8)
+        return;
+    int width = source->dsBm.bmWidth;
+    int height = source->dsBm.bmHeight;
+    // Both have the same size; never walk past the smaller one.
+    if (destination->dsBm.bmWidth < width)
+        width = destination->dsBm.bmWidth;
+    if (destination->dsBm.bmHeight < height)
+        height = destination->dsBm.bmHeight;
+    if (width <= 0 || height <= 0)
+        return;
+    int sourceStride = ((source->dsBm.bmWidth * depth + 31) / 32) * 4;
+    int destinationStride = ((destination->dsBm.bmWidth * 8 + 31) / 32) * 4;
+
+    DWORD masks[3];   // red, green, blue
+    if (source->dsBmih.biCompression != BI_RGB) {
+        masks[0] = source->dsBitfields[0];
+        masks[1] = source->dsBitfields[1];
+        masks[2] = source->dsBitfields[2];
+    } else if (depth == 16) {
+        masks[0] = 0x7C00;
+        masks[1] = 0x03E0;
+        masks[2] = 0x001F;
+    } else {
+        masks[0] = 0xFF0000;
+        masks[1] = 0x00FF00;
+        masks[2] = 0x0000FF;
+    }
+    int low[3], count[3];
+    for (int c = 0; c < 3; ++c) {
+        low[c] = LowestBit(masks[c]);
+        count[c] = BitCount(masks[c]);
+    }
+
+    const BYTE* sourceBits = (const BYTE*)source->dsBm.bmBits;
+    BYTE* destinationBits = (BYTE*)destination->dsBm.bmBits;
+    for (int row = height - 1; row >= 0; --row) {
+        const BYTE* in = sourceBits + (size_t)row * sourceStride;
+        BYTE* out = destinationBits + (size_t)row * destinationStride;
+        for (int x = 0; x < width; ++x) {
+            int grey;
+            if (depth == 24) {
+                const BYTE* p = in + x * 3;
+                grey = (p[0] + p[1] + p[2]) / 3;
+            } else {
+                DWORD pixel;
+                if (depth == 16) {
+                    WORD w;
+                    memcpy(&w, in + x * 2, 2);
+                    pixel = w;
+                } else {
+                    memcpy(&pixel, in + x * 4, 4);
+                }
+                int red = Channel(pixel, masks[0], low[0], count[0]);
+                int green = Channel(pixel, masks[1], low[1], count[1]);
+                int blue = Channel(pixel, masks[2], low[2], count[2]);
+                grey = (red + green + blue) / 3;
+            }
+            out[x] = (BYTE)(grey > 255 ? 255 : grey);
+        }
+    }
+}

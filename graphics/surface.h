@@ -38,9 +38,14 @@ COLORREF StaticColour(int byte);
 HPALETTE CreateKeyPalette(void);
 int CreateEmulatedSurface(EmulatedSurface* surface, int width, int height);
 void DestroyEmulatedSurface(EmulatedSurface* surface);
+// The key-colour palette of the emulated surface that owns this device
+// context, or null when the context is no emulated surface.
+HPALETTE EmulatedSurfacePalette(HDC dc);
 
 // The render thread's device context of the saver window (or of the emulated
-// surface); width and height receive the client size.
+// surface); width and height receive the client size. The surface is
+// emulated on a device without a hardware palette, or always when the saver
+// value "PaletteEmulation" is 1 (2: never; 0 or missing: by the device).
 HDC AcquireDrawSurface(HWND window, int* width, int* height);
 void ReleaseDrawSurface(HWND window, HDC dc);
 
@@ -53,9 +58,13 @@ void SignalFrameDrawn(void);
 // Palette thread: waits the given milliseconds; while emulating, presents
 // newly drawn frames as they come instead of sleeping blind.
 void PaletteThreadWait(PaletteState* state, DWORD milliseconds);
-// Converts the emulated surface through the current animated colours into
-// the target device context. Does nothing without emulation.
+// Converts the emulated surface through the current animated colours (236
+// entries) and the static ones into the target device context. Does nothing
+// without emulation, into the surface itself, or when neither the colours
+// nor the picture changed since the last present.
 void PresentSurface(HDC target, const PALETTEENTRY* animated);
+// How many presents have reached a window so far (diagnostics, tests).
+LONG SurfacePresentCount(void);
 
 // --- Tiling and symmetry ----------------------------------------------------
 

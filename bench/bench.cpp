@@ -1,0 +1,301 @@
+// Timing of the drawing paths: the present of an emulated surface against a
+// plain SetDIBitsToDevice, one palette step, and the frame entry of every
+// display module on an emulated surface.
+//
+// Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [module names...]
+#include "graphics/palette.h"
+#include "graphics/surface.h"
+#include "runtime/common.h"
+#include "runtime/controls.h"
+#include "runtime/framework.h"
+#include "runtime/saver.h"
+#include "runtime/soundlink.h"
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static double Now(void)
+{
+    static LARGE_INTEGER frequency = {};
+    if (!frequency.QuadPart)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
+}
+
+static LRESULT CALLBACK BenchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_ERASEBKGND)
+        return 1;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static HWND MakeWindow(int width, int height)
+{
+    static ATOM atom = 0;
+    if (!atom) {
+        WNDCLASSA wc;
+        ZeroMemory(&wc, sizeof(wc));
+        wc.lpfnWndProc = BenchWindowProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.lpszClassName = "VivraBenchWindow";
+        atom = RegisterClassA(&wc);
+    }
+    HWND window = CreateWindowExA(WS_EX_TOPMOST, "VivraBenchWindow", "bench", WS_POPUP | WS_VISIBLE, 0, 0, width,
+                                  height, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    return window;
+}
+
+// The same conversion done the plain way: the 8-bit bits with a 256-colour
+// table straight to the window.
+static void NaivePresent(HDC target, HDC surfaceDc, const PALETTEENTRY* animated, int width, int height)
+{
+    static struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[256];
+    } info;
+    ZeroMemory(&info.header, sizeof(info.header));
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = width;
+    info.header.biHeight = -height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 8;
+    info.header.biClrUsed = 256;
+    for (int byte = 0; byte < 256; ++byte) {
+        COLORREF c = StaticColour(byte);
+        if (byte >= STATIC_LOW && byte < STATIC_LOW + PALETTE_ENTRIES) {
+            const PALETTEENTRY* e = &animated[byte - STATIC_LOW];
+            c = RGB(e->peRed, e->peGreen, e->peBlue);
+        }
+        info.colours[byte].rgbRed = GetRValue(c);
+        info.colours[byte].rgbGreen = GetGValue(c);
+        info.colours[byte].rgbBlue = GetBValue(c);
+        info.colours[byte].rgbReserved = 0;
+    }
+    DIBSECTION section;
+    GetObjectA(GetCurrentObject(surfaceDc, OBJ_BITMAP), sizeof(section), &section);
+    SetDIBitsToDevice(target, 0, 0, width, height, 0, 0, 0, height, section.dsBm.bmBits, (BITMAPINFO*)&info,
+                      DIB_RGB_COLORS);
+    GdiFlush();
+    MsgWaitForMultipleObjects(0, NULL, FALSE, 0, 0);
+}
+
+static void FillSurface(HDC dc)
+{
+    DIBSECTION section;
+    GetObjectA(GetCurrentObject(dc, OBJ_BITMAP), sizeof(section), &section);
+    BYTE* bits = (BYTE*)section.dsBm.bmBits;
+    int stride = section.dsBm.bmWidthBytes;
+    for (int y = 0; y < section.dsBm.bmHeight; ++y)
+        for (int x = 0; x < section.dsBm.bmWidth; ++x)
+            bits[y * stride + x] = (BYTE)(STATIC_LOW + ((x / 3 + y / 2) % PALETTE_ENTRIES));
+}
+
+static void BenchPresent(int width, int height, int rounds)
+{
+    HWND window = MakeWindow(width, height);
+    int w = 0, h = 0;
+    HDC dc = AcquireDrawSurface(window, &w, &h);
+    if (!paletteEmulation) {
+        printf("%4dx%-4d  no emulation on this device (a palette screen?): present not measured\n", width, height);
+        ReleaseDrawSurface(window, dc);
+        DestroyWindow(window);
+        return;
+    }
+    PaletteState* state = CreatePaletteState(dc);
+    HDC own = GetDC(window);
+    for (int ch = 0; ch < 3; ++ch) {
+        state->source[3 * PARAM_DIRECTION + ch] = SOURCE_SET;
+        state->value[3 * PARAM_DIRECTION + ch] = 3;
+    }
+    StartChannels(state);
+    FillSurface(dc);
+
+    // Presents: the palette moves between them so that each one converts.
+    double present = 0, presentWorst = 0;
+    for (int i = 0; i < rounds; ++i) {
+        state->dc = dc;
+        PaletteStep(state);
+        double t0 = Now();
+        PresentSurface(own, state->entries->entry);
+        double t = Now() - t0;
+        present += t;
+        if (t > presentWorst)
+            presentWorst = t;
+    }
+    double naive = 0;
+    for (int i = 0; i < rounds; ++i) {
+        PaletteStep(state);
+        double t0 = Now();
+        NaivePresent(own, dc, state->entries->entry, w, h);
+        naive += Now() - t0;
+    }
+    double step = 0;
+    const int steps = 2000;
+    state->dc = dc;
+    double t0 = Now();
+    for (int i = 0; i < steps; ++i)
+        PaletteStep(state);
+    step = (Now() - t0) / steps;
+    state->dc = own;
+    t0 = Now();
+    for (int i = 0; i < rounds; ++i)
+        PaletteStep(state);
+    double stepPresent = (Now() - t0) / rounds;
+    printf("%4dx%-4d  present %6.3f ms (worst %6.3f)  naive SetDIBitsToDevice %6.3f ms  (%.1fx)  "
+           "PaletteStep %6.4f ms  PaletteStep+present %6.3f ms\n",
+           width, height, present / rounds, presentWorst, naive / rounds,
+           present > 0 ? naive / present : 0.0, step, stepPresent);
+    state->dc = dc;
+    ReleaseDC(window, own);
+    DestroyPaletteState(state);
+    ReleaseDrawSurface(window, dc);
+    DestroyWindow(window);
+}
+
+// --- Modules ----------------------------------------------------------------------
+
+struct Entries {
+    ModuleEntry frame, open, start, close;
+};
+static Entries entries[MODULE_COUNT];
+
+static void PrepareRecords(const EmulatedSurface* surface, PaletteState* palette)
+{
+    memset(moduleTable, 0, sizeof(moduleTable));
+    for (int module = 0; module < MODULE_COUNT; ++module) {
+        ModuleRecord* record = &moduleTable[module];
+        record->name = moduleNames[module];
+        record->width = surface->width;
+        record->height = surface->height;
+        record->dc = surface->dc;
+        record->palette = palette;
+        record->table = &moduleTable[0];
+    }
+    for (int row = 0; row < controlCount; ++row) {
+        const ControlDefinition* c = &controlTable[row];
+        DefineControl(c->module, c->labelId, c->slot, c->defaultValue, c->minimum, c->maximum);
+        if (c->sound)
+            moduleTable[c->module].soundCapable[c->slot] = 1;
+    }
+    for (int module = 0; module < MODULE_COUNT; ++module)
+        RegisterModule(module, entries[module].frame, entries[module].open, entries[module].start,
+                       entries[module].close);
+}
+
+static void BenchModule(int module, int width, int height, int frames, double seconds)
+{
+    EmulatedSurface surface;
+    if (!CreateEmulatedSurface(&surface, width, height)) {
+        printf("  %-8s %4dx%-4d  no surface\n", moduleNames[module], width, height);
+        return;
+    }
+    SetTickSource(0);
+    PaletteState* palette = CreatePaletteState(surface.dc);
+    currentPalette = palette;
+    if (palette)
+        StartChannels(palette);
+    PrepareRecords(&surface, palette);
+    ModuleRecord* record = &moduleTable[module];
+    ClampControls(record);
+    SeedRandom(20240601);
+    renderRunning = 1;
+
+    double t0 = Now();
+    record->open(record);
+    record->start(record);
+    double startMs = Now() - t0;
+    double total = 0, worst = 0;
+    int calls = 0, waits = 0;
+    double begin = Now();
+    while (calls < frames && Now() - begin < seconds * 1000.0) {
+        frameCounter = frameCounter + 1;
+        double f0 = Now();
+        int result = record->frame(record);
+        GdiFlush();
+        double t = Now() - f0;
+        total += t;
+        if (t > worst)
+            worst = t;
+        ++calls;
+        if (result == ENTRY_WAIT)
+            ++waits;
+        if (palette && calls % 4 == 0) {
+            PaletteStep(palette);
+            EventTick(palette);
+        }
+    }
+    record->close(record);
+    printf("  %-8s %4dx%-4d  open+start %8.2f ms  frames %4d  mean %8.3f ms  worst %8.3f ms  waits(42) %d\n",
+           moduleNames[module], width, height, startMs, calls, calls ? total / calls : 0.0, worst, waits);
+    fflush(stdout);
+    currentPalette = 0;
+    DestroyPaletteState(palette);
+    DestroyEmulatedSurface(&surface);
+}
+
+int main(int argc, char** argv)
+{
+    int frames = 300;
+    double seconds = 10;
+    int doPresent = 1, doModules = 1;
+    int chosen[MODULE_COUNT] = {0};
+    int anyChosen = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--frames") && i + 1 < argc) {
+            frames = atoi(argv[++i]);
+        } else if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
+            seconds = atof(argv[++i]);
+        } else if (!strcmp(argv[i], "--no-present")) {
+            doPresent = 0;
+        } else if (!strcmp(argv[i], "--no-modules")) {
+            doModules = 0;
+        } else {
+            int found = 0;
+            for (int m = 0; m < MODULE_COUNT; ++m)
+                if (!lstrcmpiA(argv[i], moduleNames[m]))
+                    chosen[m] = found = anyChosen = 1;
+            if (!found)
+                fprintf(stderr, "unknown module or option: %s\n", argv[i]);
+        }
+    }
+    sound = OpenSoundLink();
+
+    if (doPresent) {
+        printf("Present of the emulated surface (mean of 100)\n");
+        BenchPresent(640, 480, 100);
+        BenchPresent(1920, 1080, 100);
+    }
+
+    if (doModules) {
+        // The framework registers the entry points; the controls are then
+        // put back to their table defaults.
+        InitModules();
+        for (int m = 0; m < MODULE_COUNT; ++m) {
+            entries[m].frame = moduleTable[m].frame;
+            entries[m].open = moduleTable[m].open;
+            entries[m].start = moduleTable[m].start;
+            entries[m].close = moduleTable[m].close;
+        }
+        printf("Module frame entries (defaults, up to %d calls or %.0f s)\n", frames, seconds);
+        const int sizes[2][2] = {{1920, 1080}, {640, 480}};
+        for (int m = 0; m < MODULE_RANDOM; ++m) {
+            if (anyChosen && !chosen[m])
+                continue;
+            if (!entries[m].frame)
+                continue;
+            for (int s = 0; s < 2; ++s)
+                BenchModule(m, sizes[s][0], sizes[s][1], frames, seconds);
+        }
+    }
+    if (sound) {
+        SoundShare* share = sound;
+        sound = 0;
+        CloseSoundLink(share);
+    }
+    return 0;
+}
