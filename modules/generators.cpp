@@ -64,12 +64,50 @@ static inline int Waves(const PatternState* st)
     return n > WAVE_COUNT ? WAVE_COUNT : n;
 }
 
+static inline int WaveEntry(const PatternState* st, int u, float freq)
+{
+    return st->waveTable[(int)((float)u / freq) & (WAVE_TABLE_SIZE - 1)];
+}
+
 // T[trunc(y / fr[k]) mod 2048] + T[trunc(x / fc[k]) mod 2048]
 static inline int WaveSum(const PatternState* st, int k, int x, int y)
 {
-    int row = (int)((float)y / st->rowFreq[k]) & (WAVE_TABLE_SIZE - 1);
-    int column = (int)((float)x / st->columnFreq[k]) & (WAVE_TABLE_SIZE - 1);
-    return st->waveTable[row] + st->waveTable[column];
+    if (k < st->cachedWaves)
+        return st->rowWaves[k * (st->height + 1) + y] + st->columnWaves[k * (st->width + 1) + x];
+    return WaveEntry(st, y, st->rowFreq[k]) + WaveEntry(st, x, st->columnFreq[k]);
+}
+
+void CacheWaves(PatternState* st)
+{
+    st->cachedWaves = 0;
+    if (!st->columnWaves || !st->rowWaves || !st->waveTable || st->width < 1 || st->height < 1)
+        return;
+    int needed;
+    switch (st->type) {
+    case 6:
+    case 7:
+    case 8:
+        needed = Waves(st);
+        break;
+    case 16:
+        needed = 2;
+        break;
+    case 20:
+        needed = 1;
+        break;
+    default:
+        needed = 0;
+        break;
+    }
+    for (int k = 0; k < needed; ++k) {
+        int* columns = st->columnWaves + k * (st->width + 1);
+        int* rows = st->rowWaves + k * (st->height + 1);
+        for (int x = 0; x <= st->maxX; ++x)
+            columns[x] = WaveEntry(st, x, st->columnFreq[k]);
+        for (int y = 0; y <= st->maxY; ++y)
+            rows[y] = WaveEntry(st, y, st->rowFreq[k]);
+    }
+    st->cachedWaves = needed;
 }
 
 static int MeanWaves(const PatternState* st, int x, int y)

@@ -42,6 +42,12 @@ struct PatternState {
     RECT ringRect;
     // Drawing width and height, for the wrapping turbulence kind.
     int width, height;
+    // Per-picture lookups of the wave table by column and by row for the
+    // first cachedWaves waves (WAVE_COUNT x (W + 1) and x (H + 1)), so the
+    // wave-summing generators convert no reals per pixel. Optional.
+    int* columnWaves;
+    int* rowWaves;
+    int cachedWaves;
 };
 
 extern const PatternGenerator patternGenerators[GENERATOR_COUNT];
@@ -52,6 +58,8 @@ void Distort(const PatternState* state, int* x, int* y);
 // Fills the wave table with shape 1..6 and returns its base wave length.
 float FillWaveTable(int* table, int shape);
 void SmoothWaveTable(int* table);
+// Fills the wave lookups for the waves the chosen generator reads.
+void CacheWaves(PatternState* state);
 // Table index of a real phase: trunc(u * 2048) modulo 2048, never negative.
 int PhaseIndex(double u);
 

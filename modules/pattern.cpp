@@ -47,6 +47,11 @@ static void FreePatternBlocks(void)
     FreeBlock(st->lineBuffer);
     FreeBlock(st->header);
     FreeBlock(st->waveTable);
+    FreeBlock(st->columnWaves);
+    FreeBlock(st->rowWaves);
+    st->columnWaves = 0;
+    st->rowWaves = 0;
+    st->cachedWaves = 0;
     st->columnProfile = 0;
     st->rowProfile = 0;
     st->lineBuffer = 0;
@@ -85,6 +90,9 @@ int PatternOpen(ModuleRecord* record)
     FillPaletteHeader(st->header, w);
     st->holdUntil = TickCount();
     patternReady = true;
+    // Speed-up only: without it the generators read the wave table directly.
+    st->columnWaves = (int*)AllocateBlock(((unsigned long long)w + 1) * WAVE_COUNT * sizeof(int));
+    st->rowWaves = (int*)AllocateBlock(((unsigned long long)h + 1) * WAVE_COUNT * sizeof(int));
     return 0;
 }
 
@@ -182,6 +190,7 @@ int PatternStart(ModuleRecord* record)
     if (patternReady) {
         FillProfile(st, st->rowProfile, st->maxY, st->rowOffset, st->rowFreq);
         FillProfile(st, st->columnProfile, st->maxX, st->columnOffset, st->columnFreq);
+        CacheWaves(st);
     }
     return 0;
 }

@@ -447,6 +447,34 @@ TEST_F(Generators, EveryGeneratorStaysInThePaletteWithAnyTurbulence)
         }
 }
 
+TEST_F(Generators, WaveLookupsGiveTheSameValuesAsTheWaveTable)
+{
+    Make(150, 90);
+    st.waves = 30;
+    std::vector<int> columnWaves(WAVE_COUNT * 151), rowWaves(WAVE_COUNT * 91);
+    const int types[] = {6, 7, 8, 16, 20};
+    for (int type : types) {
+        st.type = type;
+        st.columnWaves = 0;
+        st.rowWaves = 0;
+        CacheWaves(&st);
+        ASSERT_EQ(st.cachedWaves, 0);
+        std::vector<int> direct;
+        for (int y = 0; y < 90; ++y)
+            for (int x = 0; x < 150; ++x)
+                direct.push_back(patternGenerators[type](&st, x, y));
+        st.columnWaves = &columnWaves[0];
+        st.rowWaves = &rowWaves[0];
+        CacheWaves(&st);
+        EXPECT_GT(st.cachedWaves, 0);
+        int mismatched = 0;
+        for (int y = 0; y < 90; ++y)
+            for (int x = 0; x < 150; ++x)
+                mismatched += patternGenerators[type](&st, x, y) != direct[y * 150 + x];
+        EXPECT_EQ(mismatched, 0) << "type " << type;
+    }
+}
+
 TEST_F(Generators, WrappingTypesSurviveOnePixelExtents)
 {
     Make(1, 1);
