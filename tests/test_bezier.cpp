@@ -50,10 +50,11 @@ protected:
     }
     std::vector<BYTE> Snapshot()
     {
+        GdiFlush();
         std::vector<BYTE> bytes((size_t)width * height);
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
-                bytes[(size_t)y * width + x] = SurfaceByte(&surface, x, y);
+                bytes[(size_t)y * width + x] = surface.surface.bits[y * surface.surface.stride + x];
         return bytes;
     }
     static int Drawn(const std::vector<BYTE>& bytes)
@@ -135,14 +136,14 @@ TEST_F(Bezier, ColourWalksUpAndDownThePalette)
         int expected = frame <= 235 ? frame : (frame <= 470 ? 470 - frame : frame - 470);
         int seen[236] = {0};
         int other = 0;
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                int entry = SurfaceEntry(&surface, x, y);
-                if (entry >= 0)
-                    ++seen[entry];
-                else if (SurfaceByte(&surface, x, y) != 0)
-                    ++other;
-            }
+        std::vector<BYTE> bytes = Snapshot();
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            BYTE b = bytes[i];
+            if (b >= STATIC_LOW && b < STATIC_LOW + 236)
+                ++seen[b - STATIC_LOW];
+            else if (b != 0)
+                ++other;
+        }
         ASSERT_EQ(other, 0);
         int distinct = 0;
         for (int i = 0; i < 236; ++i)
@@ -295,6 +296,46 @@ TEST_F(Bezier, StopErasesTheTrailOnResetOnly)
     BezierClose(record);
     renderRunning = 1;
     EXPECT_EQ(CountDrawn(&surface, 0, 0, width, height), drawn);
+}
+
+TEST_F(Bezier, PointsThatWouldLeaveTheBounceBoxStayPut)
+{
+    // At 320 pixels a frame every step would cross the box of a 40 x 30
+    // surface (-52 to 92 across): the points only reverse, and every frame
+    // draws the very same curves.
+    Open(40, 30);
+    record->value[SPEED] = 320;
+    record->value[SYMMETRY] = 1;
+    record->value[WIDTH] = 1;
+    record->value[BEZIERS] = 4;
+    Begin(8);
+    Frames(1);
+    std::vector<BYTE> first = Snapshot();
+    ASSERT_GT(Drawn(first), 10);
+    for (int frame = 0; frame < 30; ++frame) {
+        ClearTestSurface(&surface);
+        Frames(1);
+        std::vector<BYTE> now = Snapshot();
+        int moved = 0;
+        for (size_t i = 0; i < now.size(); ++i)
+            moved += (now[i] != 0) != (first[i] != 0);
+        ASSERT_EQ(moved, 0) << "frame " << frame;
+    }
+    BezierClose(record);
+
+    // At the default speed the same curves move away.
+    ClearTestSurface(&surface);
+    record->value[SPEED] = 4;
+    Begin(8);
+    Frames(1);
+    first = Snapshot();
+    ClearTestSurface(&surface);
+    Frames(5);
+    std::vector<BYTE> later = Snapshot();
+    int moved = 0;
+    for (size_t i = 0; i < later.size(); ++i)
+        moved += (later[i] != 0) != (first[i] != 0);
+    EXPECT_GT(moved, 10);
 }
 
 TEST_F(Bezier, NoRingNoPaintingAndOddValuesAreSafe)
