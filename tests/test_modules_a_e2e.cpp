@@ -10,51 +10,6 @@
 
 namespace {
 
-long WaitFrames(HWND window, long frames, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    long counter = -1;
-    while (GetTickCount() - start < timeoutMs) {
-        counter = SaverFrameCounter(window);
-        if (counter >= frames)
-            break;
-        Sleep(50);
-    }
-    return counter;
-}
-
-// Pixels of a 24-bit screenshot that are not black.
-long CountLitPixels(const std::string& path)
-{
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file)
-        return -1;
-    BITMAPFILEHEADER fileHeader;
-    BITMAPINFOHEADER info;
-    long lit = -1;
-    if (fread(&fileHeader, sizeof(fileHeader), 1, file) == 1 && fread(&info, sizeof(info), 1, file) == 1 &&
-        info.biBitCount == 24) {
-        int width = info.biWidth, height = info.biHeight < 0 ? -info.biHeight : info.biHeight;
-        int stride = (width * 3 + 3) & ~3;
-        std::vector<unsigned char> row(stride);
-        fseek(file, fileHeader.bfOffBits, SEEK_SET);
-        lit = 0;
-        for (int y = 0; y < height; ++y) {
-            if (fread(row.data(), stride, 1, file) != 1)
-                break;
-            for (int x = 0; x < width; ++x)
-                lit += row[3 * x] > 8 || row[3 * x + 1] > 8 || row[3 * x + 2] > 8;
-        }
-    }
-    fclose(file);
-    return lit;
-}
-
-long ScreenPixels(void)
-{
-    return (long)GetSystemMetrics(SM_CXSCREEN) * GetSystemMetrics(SM_CYSCREEN);
-}
-
 class ModulesAloneA : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { InitModules(); }
@@ -63,12 +18,7 @@ protected:
     // and makes it the active display.
     void MakeActive(int module, void (*adjust)(ModuleRecord*))
     {
-        ResetModuleControls(module);
-        if (adjust)
-            adjust(&moduleTable[module]);
-        ASSERT_TRUE(WriteDefaultDisplay(module, "[T]", 5));
-        std::string name = std::string("[T] ") + moduleNames[module];
-        ASSERT_TRUE(WriteSaverValue("Active", REG_SZ, name.c_str(), (DWORD)name.size() + 1));
+        ASSERT_TRUE(MakeModuleActive(module, adjust));
     }
 
     // Runs the saver for `seconds`, checks that it renders all along and

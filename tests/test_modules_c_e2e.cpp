@@ -11,19 +11,6 @@
 
 namespace {
 
-long WaitFrames(HWND window, long frames, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    long counter = -1;
-    while (GetTickCount() - start < timeoutMs) {
-        counter = SaverFrameCounter(window);
-        if (counter >= frames)
-            break;
-        Sleep(50);
-    }
-    return counter;
-}
-
 // A 24-bit screenshot, bottom-up rows as SaveScreenBmp writes them.
 struct Shot {
     int width = 0, height = 0, stride = 0;

@@ -9,20 +9,6 @@
 
 namespace {
 
-// Waits until the saver's frame counter reaches at least `frames`.
-long WaitFrames(HWND window, long frames, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    long counter = -1;
-    while (GetTickCount() - start < timeoutMs) {
-        counter = SaverFrameCounter(window);
-        if (counter >= frames)
-            break;
-        Sleep(50);
-    }
-    return counter;
-}
-
 TEST(SaverRun, RendersSurvivesCommandKeysAndClosesOnOtherKey)
 {
     SoundShare* share = OpenSoundLink();

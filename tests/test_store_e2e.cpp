@@ -68,19 +68,6 @@ std::string ActiveName(void)
     return text;
 }
 
-long WaitFrames(HWND window, long frames, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    long counter = -1;
-    while (GetTickCount() - start < timeoutMs) {
-        counter = SaverFrameCounter(window);
-        if (counter >= frames)
-            break;
-        Sleep(20);
-    }
-    return counter;
-}
-
 int WaitForKey(const std::string& path, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();

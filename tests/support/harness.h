@@ -29,3 +29,15 @@ void KillSaver(SaverProcess* saver);
 long SaverFrameCounter(HWND window);
 // Writes a screenshot of the whole screen as a 24-bit BMP; 1 on success.
 int SaveScreenBmp(const char* path);
+
+// Waits until the saver's frame counter reaches at least `frames`; returns
+// the last counter read (-1 when the window did not answer).
+long WaitFrames(HWND window, long frames, DWORD timeoutMs);
+// Pixels of a 24-bit BMP screenshot that are not black, or -1.
+long CountLitPixels(const std::string& path);
+long ScreenPixels(void);
+// Writes the display "[T] <module>" holding only that module with its
+// defaults, changed by `adjust` when given, and makes it the active display.
+// 1 on success.
+struct ModuleRecord;
+int MakeModuleActive(int module, void (*adjust)(ModuleRecord*));
