@@ -10,7 +10,6 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -22,16 +21,9 @@ protected:
         // displays and the saver key in place.
         InitModules();
     }
-    // Writes "[T] <module>" with the module's defaults changed by `adjust`
-    // and makes it the active display.
     void MakeActive(int module, void (*adjust)(ModuleRecord*))
     {
-        ResetModuleControls(module);
-        if (adjust)
-            adjust(&moduleTable[module]);
-        ASSERT_TRUE(WriteDefaultDisplay(module, "[T]", 5));
-        std::string name = std::string("[T] ") + moduleNames[module];
-        ASSERT_TRUE(WriteSaverValue("Active", REG_SZ, name.c_str(), (DWORD)name.size() + 1));
+        ASSERT_TRUE(MakeModuleActive(module, adjust)) << moduleNames[module];
     }
     // Runs the saver for `seconds`, checks that it renders all along and
     // returns the most lit pixels of one screenshot a second.
