@@ -627,3 +627,19 @@ void PaintRing(const RingCanvas* canvas, const RECT* ring, int fold, RingValue v
     else
         PaintPlainRing(canvas, ring, value, context);
 }
+
+// --- Working memory ---------------------------------------------------------------
+
+void FreeBlock(void* block)
+{
+    if (block)
+        GlobalFree((HGLOBAL)block);
+}
+
+void* AllocateBlock(unsigned long long bytes)
+{
+    // Sizes are computed in 64 bits so that a huge surface fails cleanly.
+    if (bytes == 0 || bytes > 0x7FFFFFFFull)
+        return 0;
+    return (void*)GlobalAlloc(GPTR, (SIZE_T)bytes);
+}

@@ -114,3 +114,8 @@ extern const StainFunction stainFunctions[STAIN_FUNCTIONS];
 // Read-only views of the two modules' pictures, for diagnostics and tests.
 const PatternState* CurrentPatternState(void);
 const StainState* CurrentStainState(void);
+
+// Zero-filled working memory of the pattern modules; 0 for a size of 0 or
+// one of 2 GB and more.
+void* AllocateBlock(unsigned long long bytes);
+void FreeBlock(void* block);

@@ -26,19 +26,6 @@ const PatternState* CurrentPatternState(void)
     return &patternState;
 }
 
-static void FreeBlock(void* block)
-{
-    if (block)
-        GlobalFree((HGLOBAL)block);
-}
-
-static void* AllocateBlock(unsigned long long bytes)
-{
-    if (bytes == 0 || bytes > 0x7FFFFFFFull)
-        return 0;
-    return (void*)GlobalAlloc(GPTR, (SIZE_T)bytes);
-}
-
 static void FreePatternBlocks(void)
 {
     PatternState* st = &patternState;

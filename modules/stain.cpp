@@ -170,19 +170,6 @@ const StainFunction stainFunctions[STAIN_FUNCTIONS] = {
 
 // --- Entries -------------------------------------------------------------------------
 
-static void FreeBlock(void* block)
-{
-    if (block)
-        GlobalFree((HGLOBAL)block);
-}
-
-static void* AllocateBlock(unsigned long long bytes)
-{
-    if (bytes == 0 || bytes > 0x7FFFFFFFull)
-        return 0;
-    return (void*)GlobalAlloc(GPTR, (SIZE_T)bytes);
-}
-
 static void FreeStainBlocks(void)
 {
     StainState* st = &stainState;
