@@ -229,8 +229,7 @@ static void EraseTrail(ModuleRecord* record)
 static void FollowLive(ModuleRecord* record, int slot, int* target)
 {
     if (IsLiveSource(record->source[slot]))
-        *target = (int)ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
-                                    (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+        *target = (int)EvaluateSlot(record, slot);
 }
 
 int BezierFrame(ModuleRecord* record)

@@ -191,8 +191,7 @@ static int PatternValue(void* context, int x, int y)
 static void FollowLive(ModuleRecord* record, int slot, int* target)
 {
     if (IsLiveSource(record->source[slot]))
-        *target = (int)ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
-                                    (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+        *target = (int)EvaluateSlot(record, slot);
 }
 
 static void Inset(RECT* r)

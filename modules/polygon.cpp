@@ -40,8 +40,7 @@ static int LiveValue(ModuleRecord* record, int slot, int* value)
 {
     if (!IsLiveSource(record->source[slot]))
         return 0;
-    *value = TruncToInt(ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
-                                     (float)record->rangeLo[slot], (float)record->rangeHi[slot]));
+    *value = TruncToInt(EvaluateSlot(record, slot));
     return 1;
 }
 

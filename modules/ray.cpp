@@ -47,20 +47,9 @@ struct RayState {
 
 static RayState ray;
 
-static int SlotValue(const ModuleRecord* record, int slot)
-{
-    int value = record->value[slot];
-    if (value < record->minimum[slot])
-        return record->minimum[slot];
-    if (value > record->maximum[slot])
-        return record->maximum[slot];
-    return value;
-}
-
 static float LiveValue(ModuleRecord* record, int slot)
 {
-    return ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
-                        (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+    return EvaluateSlot(record, slot);
 }
 
 static BITMAPINFOHEADER* Header(void)
@@ -133,16 +122,16 @@ int RayStart(ModuleRecord* record)
     RandomizeControls(record);
     EvaluateControls(record);
 
-    s->frequency = Random() % 6 + SlotValue(record, SLOT_FREQUENCY);
-    s->amplitude = Random() % 6 + SlotValue(record, SLOT_AMPLITUDE);
-    s->density = Random() % 6 + SlotValue(record, SLOT_DENSITY);
-    s->fold = 2 * SlotValue(record, SLOT_FOLDING);
-    s->shift = SlotValue(record, SLOT_SHIFT);
-    s->rayType = SlotValue(record, SLOT_RAY_TYPE);
-    s->holdMs = SlotValue(record, SLOT_DURATION) * 1000;
-    s->xTiles = SlotValue(record, SLOT_X_TILING);
-    s->yTiles = SlotValue(record, SLOT_Y_TILING);
-    s->tileType = SlotValue(record, SLOT_TILE_TYPE);
+    s->frequency = Random() % 6 + SlotWithinLimits(record, SLOT_FREQUENCY);
+    s->amplitude = Random() % 6 + SlotWithinLimits(record, SLOT_AMPLITUDE);
+    s->density = Random() % 6 + SlotWithinLimits(record, SLOT_DENSITY);
+    s->fold = 2 * SlotWithinLimits(record, SLOT_FOLDING);
+    s->shift = SlotWithinLimits(record, SLOT_SHIFT);
+    s->rayType = SlotWithinLimits(record, SLOT_RAY_TYPE);
+    s->holdMs = SlotWithinLimits(record, SLOT_DURATION) * 1000;
+    s->xTiles = SlotWithinLimits(record, SLOT_X_TILING);
+    s->yTiles = SlotWithinLimits(record, SLOT_Y_TILING);
+    s->tileType = SlotWithinLimits(record, SLOT_TILE_TYPE);
 
     s->rayRect.left = 0;
     s->rayRect.top = 0;

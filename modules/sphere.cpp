@@ -61,8 +61,7 @@ int Bounded(int value, int low, int high)
 // maximum.
 int LiveValue(ModuleRecord* record, int slot)
 {
-    float v = ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
-                           (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+    float v = EvaluateSlot(record, slot);
     int low = record->minimum[slot], high = record->maximum[slot];
     if (!(v >= (float)low))
         return low;

@@ -177,8 +177,7 @@ static int LiveValue(ModuleRecord* record, int slot, double* value)
 {
     if (!IsLiveSource(record->source[slot]))
         return 0;
-    *value = ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
-                          (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+    *value = EvaluateSlot(record, slot);
     return 1;
 }
 

@@ -50,17 +50,6 @@ struct VortexState {
 
 static VortexState vortex;
 
-// A slot's value held inside its limits, so odd stored values cannot reach a
-// division or the point array.
-static int SlotValue(const ModuleRecord* record, int slot)
-{
-    int value = record->value[slot];
-    if (value < record->minimum[slot])
-        return record->minimum[slot];
-    if (value > record->maximum[slot])
-        return record->maximum[slot];
-    return value;
-}
 
 static float RandomFraction(void)
 {
@@ -69,9 +58,8 @@ static float RandomFraction(void)
 
 static float LiveValue(const ModuleRecord* record, int slot)
 {
-    ModuleRecord* writable = (ModuleRecord*)record;
-    return ControlValue(record->source[slot], &writable->state[slot], record->sense[slot],
-                        (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+    // The live state belongs to the render thread that runs this module.
+    return EvaluateSlot((ModuleRecord*)record, slot);
 }
 
 static int TileCount(float value)
@@ -169,17 +157,17 @@ int VortexStart(ModuleRecord* record)
     VortexState* s = &vortex;
     RandomizeControls(record);
 
-    s->pointCount = SlotValue(record, SLOT_POINTS);
-    s->swirlPeriod = (RandomFraction() + 3.0f) * (float)(301 - SlotValue(record, SLOT_SPASTICITY));
-    s->swirlAmplitude = (float)SlotValue(record, SLOT_AMPLITUDE) * 0.0033333334f;
-    s->holdMs = SlotValue(record, SLOT_IMAGE_DURATION) * 1000;
-    s->colourType = SlotValue(record, SLOT_TYPE);
-    s->collapse = RandomFraction() + (float)SlotValue(record, SLOT_COLLAPSE);
-    s->fluxFrequency = (float)SlotValue(record, SLOT_RADIUS_FLUX) * 0.031836994f;
-    s->fluxAmplitude = RandomFraction() + (float)SlotValue(record, SLOT_FLUX_AMPLITUDE);
-    s->xTiles = SlotValue(record, SLOT_X_TILING);
-    s->yTiles = SlotValue(record, SLOT_Y_TILING);
-    s->tileType = SlotValue(record, SLOT_TILE_TYPE);
+    s->pointCount = SlotWithinLimits(record, SLOT_POINTS);
+    s->swirlPeriod = (RandomFraction() + 3.0f) * (float)(301 - SlotWithinLimits(record, SLOT_SPASTICITY));
+    s->swirlAmplitude = (float)SlotWithinLimits(record, SLOT_AMPLITUDE) * 0.0033333334f;
+    s->holdMs = SlotWithinLimits(record, SLOT_IMAGE_DURATION) * 1000;
+    s->colourType = SlotWithinLimits(record, SLOT_TYPE);
+    s->collapse = RandomFraction() + (float)SlotWithinLimits(record, SLOT_COLLAPSE);
+    s->fluxFrequency = (float)SlotWithinLimits(record, SLOT_RADIUS_FLUX) * 0.031836994f;
+    s->fluxAmplitude = RandomFraction() + (float)SlotWithinLimits(record, SLOT_FLUX_AMPLITUDE);
+    s->xTiles = SlotWithinLimits(record, SLOT_X_TILING);
+    s->yTiles = SlotWithinLimits(record, SLOT_Y_TILING);
+    s->tileType = SlotWithinLimits(record, SLOT_TILE_TYPE);
 
     s->centreX = record->width / 2;
     s->centreY = record->height / 2;

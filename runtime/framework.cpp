@@ -243,9 +243,7 @@ void EvaluateControls(ModuleRecord* record)
     for (int slot = 0; slot < SLOT_COUNT; ++slot) {
         if (record->source[slot] <= SOURCE_RANDOM)
             continue;
-        record->value[slot] = (int)ControlValue(record->source[slot], &record->state[slot],
-                                                record->sense[slot], (float)record->rangeLo[slot],
-                                                (float)record->rangeHi[slot]);
+        record->value[slot] = (int)EvaluateSlot(record, slot);
     }
 }
 
@@ -289,6 +287,22 @@ void InitModules(void)
     }
     for (int module = 0; module < MODULE_COUNT; ++module)
         ClampControls(&moduleTable[module]);
+}
+
+float EvaluateSlot(ModuleRecord* record, int slot)
+{
+    return ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
+                        (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+}
+
+int SlotWithinLimits(const ModuleRecord* record, int slot)
+{
+    int value = record->value[slot];
+    if (value < record->minimum[slot])
+        return record->minimum[slot];
+    if (value > record->maximum[slot])
+        return record->maximum[slot];
+    return value;
 }
 
 int RunFrameEntry(ModuleRecord* record, unsigned int frame)

@@ -98,6 +98,12 @@ void RandomizeControls(ModuleRecord* record);
 void EvaluateControls(ModuleRecord* record);
 void InitModules(void);
 
+// The current value of a slot's live source (the slot's source, state,
+// sense and range), as a module re-evaluates it during a frame.
+float EvaluateSlot(ModuleRecord* record, int slot);
+// A slot's value held inside its hard limits.
+int SlotWithinLimits(const ModuleRecord* record, int slot);
+
 // Runs a module's frame entry as its "Strength" (slot 9) says for this frame;
 // sleeps 10 ms after a result of 42. Returns how many times it ran.
 int RunFrameEntry(ModuleRecord* record, unsigned int frame);
