@@ -6,74 +6,27 @@
 #include "runtime/common.h"
 #include "runtime/saver.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <math.h>
 #include <string.h>
 
 namespace {
-
-// Surface reads without a GDI flush per pixel; every check flushes once.
-inline BYTE Pixel(const TestSurface* s, int x, int y)
-{
-    return s->surface.bits[y * s->surface.stride + x];
-}
-inline int Entry(const TestSurface* s, int x, int y)
-{
-    int b = Pixel(s, x, y);
-    return b >= STATIC_LOW && b < STATIC_LOW + 236 ? b - STATIC_LOW : -1;
-}
 
 enum {
     OBJECTS = 0, SPASTICITY = 1, TRAIL = 2, DIAMETER = 3, SYMMETRY = 4, ROTATION = 5,
     SIDES = 6, TYPE = 7, XTILES = 10, YTILES = 11, TILETYPE = 12
 };
 
-class CyclicModule : public ::testing::Test {
+class CyclicModule : public ModuleFixture {
 protected:
-    TestSurface surface;
-    int width = 0, height = 0;
-    ModuleRecord* record = &moduleTable[MODULE_CYCLIC];
+    CyclicModule() : ModuleFixture({MODULE_CYCLIC, 0, CyclicStart, CyclicFrame, CyclicClose}) {}
 
     void Open(int w, int h)
     {
-        width = w;
-        height = h;
-        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
-        record = &moduleTable[MODULE_CYCLIC];
-        UseTestClock(1000);
-        renderRunning = 1;
+        ASSERT_NO_FATAL_FAILURE(OpenSurface(w, h, 1000));
         CyclicOpen(record);
     }
-    void TearDown() override
-    {
-        CyclicClose(record);
-        renderRunning = 1;
-        UseRealClock();
-        if (surface.surface.dc)
-            CloseTestSurface(&surface);
-    }
-    void Set(int slot, int value) { record->value[slot] = value; }
-    void Start(unsigned seed)
-    {
-        // Small seeds make the generator's first draws small; spread them.
-        SeedRandom(seed * 2654435761u);
-        CyclicStart(record);
-    }
-    void Frames(int n)
-    {
-        for (int i = 0; i < n; ++i)
-            CyclicFrame(record);
-    }
-    int Drawn() { return CountDrawn(&surface, 0, 0, width, height); }
-    int Count(int entry)
-    {
-        int n = 0;
-        GdiFlush();
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                n += Entry(&surface, x, y) == entry;
-        return n;
-    }
+
     // Drawn pixels whose image under a turn by `angle` about the centre has
     // no drawn pixel within two pixels.
     int TurnMisses(double angle, int* total)
