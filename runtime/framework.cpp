@@ -166,21 +166,27 @@ int DoNothingEntry(ModuleRecord*)
     return 0;
 }
 
+// A slot back at its default, its full range and a fixed source.
+static void ResetSlot(ModuleRecord* record, int slot)
+{
+    record->value[slot] = record->defaultValue[slot];
+    record->rangeLo[slot] = record->minimum[slot];
+    record->rangeHi[slot] = record->maximum[slot];
+    record->sense[slot] = 10;
+    record->state[slot] = 0.5f;
+    record->source[slot] = SOURCE_SET;
+}
+
 void DefineControl(int module, int labelId, int slot, int defaultValue, int minimum, int maximum)
 {
     ModuleRecord* record = &moduleTable[module];
     record->defined[slot] = 1;
     record->labelId[slot] = labelId;
-    record->value[slot] = defaultValue;
     record->defaultValue[slot] = defaultValue;
-    record->rangeLo[slot] = minimum;
     record->minimum[slot] = minimum;
-    record->rangeHi[slot] = maximum;
     record->maximum[slot] = maximum;
-    record->sense[slot] = 10;
-    record->state[slot] = 0.5f;
     record->soundCapable[slot] = 0;
-    record->source[slot] = SOURCE_SET;
+    ResetSlot(record, slot);
     record->path[0] = 0;
 }
 
@@ -199,14 +205,8 @@ void ResetModuleControls(int module)
     ModuleRecord* record = &moduleTable[module];
     record->path[0] = 0;
     for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-        if (!record->defined[slot])
-            continue;
-        record->value[slot] = record->defaultValue[slot];
-        record->rangeLo[slot] = record->minimum[slot];
-        record->rangeHi[slot] = record->maximum[slot];
-        record->sense[slot] = 10;
-        record->state[slot] = 0.5f;
-        record->source[slot] = SOURCE_SET;
+        if (record->defined[slot])
+            ResetSlot(record, slot);
     }
 }
 
@@ -252,10 +252,13 @@ void InitModules(void)
     for (int module = 0; module < MODULE_COUNT; ++module) {
         moduleTable[module].name = moduleNames[module];
         moduleTable[module].palette = currentPalette;
+        const ModuleEntries* e = &moduleEntries[module];
+        RegisterModule(module, e->frame, e->open, e->start, e->close);
     }
     for (int row = 0; row < controlCount; ++row) {
         const ControlDefinition* c = &controlTable[row];
         DefineControl(c->module, c->labelId, c->slot, c->defaultValue, c->minimum, c->maximum);
+        moduleTable[c->module].soundCapable[c->slot] = c->sound != 0;
     }
 
     EnsureDefaultDisplays();
@@ -276,15 +279,6 @@ void InitModules(void)
     if (!anyActive)
         saverSettings.moduleActive[MODULE_RANDOM] = 1;
 
-    for (int row = 0; row < controlCount; ++row) {
-        const ControlDefinition* c = &controlTable[row];
-        if (c->sound)
-            moduleTable[c->module].soundCapable[c->slot] = 1;
-    }
-    for (int module = 0; module < MODULE_COUNT; ++module) {
-        const ModuleEntries* e = &moduleEntries[module];
-        RegisterModule(module, e->frame, e->open, e->start, e->close);
-    }
     for (int module = 0; module < MODULE_COUNT; ++module)
         ClampControls(&moduleTable[module]);
 }
