@@ -5,81 +5,20 @@
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <math.h>
 #include <string.h>
 #include <vector>
 
 namespace {
 
-// Surface reads without a GDI flush per pixel; every check flushes once.
-inline BYTE Pixel(const TestSurface* s, int x, int y)
-{
-    return s->surface.bits[y * s->surface.stride + x];
-}
-inline int Entry(const TestSurface* s, int x, int y)
-{
-    int b = Pixel(s, x, y);
-    return b >= STATIC_LOW && b < STATIC_LOW + 236 ? b - STATIC_LOW : -1;
-}
-
 enum { VERTICES = 0, SYMMETRY = 1, SPEED = 2, OUTLINE = 3, XTILES = 4, YTILES = 5, TILETYPE = 6 };
 
-class PolygonModule : public ::testing::Test {
+class PolygonModule : public ModuleFixture {
 protected:
-    TestSurface surface;
-    int width = 0, height = 0;
-    ModuleRecord* record = &moduleTable[MODULE_POLYGON];
+    PolygonModule() : ModuleFixture({MODULE_POLYGON, 0, PolygonStart, PolygonFrame, 0}) {}
 
-    void Open(int w, int h)
-    {
-        width = w;
-        height = h;
-        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
-        record = &moduleTable[MODULE_POLYGON];
-        UseTestClock(5000);
-    }
-    void TearDown() override
-    {
-        UseRealClock();
-        if (surface.surface.dc)
-            CloseTestSurface(&surface);
-    }
-    void Set(int slot, int value) { record->value[slot] = value; }
-    void Start(unsigned seed)
-    {
-        // Small seeds make the generator's first draws small; spread them.
-        SeedRandom(seed * 2654435761u);
-        PolygonStart(record);
-    }
-    void Frames(int n)
-    {
-        for (int i = 0; i < n; ++i)
-            PolygonFrame(record);
-    }
-    int Count(int entry)
-    {
-        int n = 0;
-        GdiFlush();
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                n += Entry(&surface, x, y) == entry;
-        return n;
-    }
-    std::vector<BYTE> Snapshot()
-    {
-        GdiFlush();
-        const BYTE* bits = surface.surface.bits;
-        return std::vector<BYTE>(bits, bits + (size_t)surface.surface.stride * height);
-    }
-    // Runs a fresh start with the given seed and returns the picture.
-    std::vector<BYTE> Run(unsigned seed, int frames)
-    {
-        ClearTestSurface(&surface);
-        Start(seed);
-        Frames(frames);
-        return Snapshot();
-    }
+    void Open(int w, int h) { OpenSurface(w, h, 5000); }
 };
 
 TEST_F(PolygonModule, FillWalksThePaletteAndOutlineUsesTheMirroredIndex)

@@ -5,23 +5,12 @@
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <math.h>
 #include <string.h>
 #include <vector>
 
 namespace {
-
-// Surface reads without a GDI flush per pixel; every check flushes once.
-inline BYTE Pixel(const TestSurface* s, int x, int y)
-{
-    return s->surface.bits[y * s->surface.stride + x];
-}
-inline int Entry(const TestSurface* s, int x, int y)
-{
-    int b = Pixel(s, x, y);
-    return b >= STATIC_LOW && b < STATIC_LOW + 236 ? b - STATIC_LOW : -1;
-}
 
 const double PI = 3.14159265358979323846;
 
@@ -30,49 +19,14 @@ enum {
     TYPE = 8, XTILES = 10, YTILES = 11, TILETYPE = 12, SYMMETRY = 13
 };
 
-class StarModule : public ::testing::Test {
+class StarModule : public ModuleFixture {
 protected:
-    TestSurface surface;
-    int width = 0, height = 0;
-    ModuleRecord* record = &moduleTable[MODULE_STAR];
+    StarModule() : ModuleFixture({MODULE_STAR, 0, StarStart, StarFrame, StarClose}) {}
 
     void Open(int w, int h)
     {
-        width = w;
-        height = h;
-        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
-        record = &moduleTable[MODULE_STAR];
-        UseTestClock(1000);
+        ASSERT_NO_FATAL_FAILURE(OpenSurface(w, h, 1000));
         StarOpen(record);
-    }
-    void TearDown() override
-    {
-        StarClose(record);
-        UseRealClock();
-        if (surface.surface.dc)
-            CloseTestSurface(&surface);
-    }
-    void Set(int slot, int value) { record->value[slot] = value; }
-    void Start(unsigned seed)
-    {
-        // Small seeds make the generator's first draws small; spread them.
-        SeedRandom(seed * 2654435761u);
-        StarStart(record);
-    }
-    void Frames(int n)
-    {
-        for (int i = 0; i < n; ++i)
-            StarFrame(record);
-    }
-    int Drawn() { return CountDrawn(&surface, 0, 0, width, height); }
-    std::vector<BYTE> Run(unsigned seed, int frames)
-    {
-        ClearTestSurface(&surface);
-        Start(seed);
-        Frames(frames);
-        GdiFlush();
-        const BYTE* bits = surface.surface.bits;
-        return std::vector<BYTE>(bits, bits + (size_t)surface.surface.stride * height);
     }
     double Radius(int x, int y) { return hypot(x - width / 2, y - height / 2); }
     double Angle(int x, int y) { return atan2((double)(y - height / 2), (double)(x - width / 2)); }
