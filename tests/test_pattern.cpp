@@ -6,7 +6,7 @@
 #include "runtime/common.h"
 #include "runtime/controls.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <algorithm>
 #include <math.h>
 #include <set>
@@ -19,38 +19,11 @@ namespace {
 enum { WAVES = 0, TURBULENCE = 1, TYPE = 2, DURATION = 3, TURBULENCE_TYPE = 4, DENSITY = 5, WAVE_TYPE = 6,
        FOLDING = 7, X_TILING = 10, Y_TILING = 11, TILE_TYPE = 12 };
 
-class Pattern : public ::testing::Test {
+class Pattern : public ModuleFixture {
 protected:
-    TestSurface surface;
-    ModuleRecord* record;
-    int width, height;
-    int opened;
+    Pattern() : ModuleFixture({MODULE_PATTERN, PatternOpen, PatternStart, PatternFrame, PatternClose}) {}
 
-    void SetUp() override { opened = 0; }
-    void Open(int w, int h)
-    {
-        width = w;
-        height = h;
-        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
-        opened = 1;
-        record = &moduleTable[MODULE_PATTERN];
-        UseTestClock(5000);
-    }
-    void TearDown() override
-    {
-        if (!opened)
-            return;
-        PatternClose(record);
-        UseRealClock();
-        CloseTestSurface(&surface);
-    }
-    void Begin(unsigned seed)
-    {
-        SeedRandom(seed);
-        PatternOpen(record);
-        PatternStart(record);
-    }
-    int Drawn() { return CountDrawn(&surface, 0, 0, width, height); }
+    void Open(int w, int h) { OpenSurface(w, h, 5000); }
     // Distance of a pixel from the nearest surface edge.
     int Inset(int x, int y)
     {

@@ -4,7 +4,7 @@
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <vector>
 
 namespace {
@@ -12,40 +12,17 @@ namespace {
 enum { ROUGHNESS = 0, UPDATE_INTERVAL = 1, SYMMETRY = 2, DURATION = 3, X_TILING = 10, Y_TILING = 11,
        TILE_TYPE = 12 };
 
-class Plasma : public ::testing::Test {
+class Plasma : public ModuleFixture {
 protected:
-    TestSurface surface;
-    ModuleRecord* record;
-    int width, height;
-    int opened;
+    Plasma() : ModuleFixture({MODULE_PLASMA, 0, PlasmaStart, PlasmaFrame, PlasmaClose}) {}
 
-    void SetUp() override { opened = 0; }
     void Open(int w, int h)
     {
-        width = w;
-        height = h;
-        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
-        opened = 1;
-        record = &moduleTable[MODULE_PLASMA];
+        ASSERT_NO_FATAL_FAILURE(OpenSurface(w, h, 1000));
         // Slot 2 is the finishing symmetry; a negative mode changes nothing,
         // so the picture on screen is the computed one.
         record->value[SYMMETRY] = -1;
-        UseTestClock(1000);
     }
-    void TearDown() override
-    {
-        if (!opened)
-            return;
-        PlasmaClose(record);
-        UseRealClock();
-        CloseTestSurface(&surface);
-    }
-    void Begin(unsigned seed)
-    {
-        SeedRandom(seed);
-        PlasmaStart(record);
-    }
-    int Drawn() { return CountDrawn(&surface, 0, 0, width, height); }
     std::vector<int> Entries()
     {
         std::vector<int> entries((size_t)width * height);

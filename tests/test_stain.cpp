@@ -5,45 +5,18 @@
 #include "modules/generators.h"
 #include "runtime/common.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <set>
 
 namespace {
 
 enum { NODES = 0, FOLDING = 1, TYPE = 2, DURATION = 3, X_TILING = 10, Y_TILING = 11, TILE_TYPE = 12 };
 
-class Stain : public ::testing::Test {
+class Stain : public ModuleFixture {
 protected:
-    TestSurface surface;
-    ModuleRecord* record;
-    int width, height;
-    int opened;
+    Stain() : ModuleFixture({MODULE_STAIN, StainOpen, StainStart, StainFrame, StainClose}) {}
 
-    void SetUp() override { opened = 0; }
-    void Open(int w, int h)
-    {
-        width = w;
-        height = h;
-        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
-        opened = 1;
-        record = &moduleTable[MODULE_STAIN];
-        UseTestClock(3000);
-    }
-    void TearDown() override
-    {
-        if (!opened)
-            return;
-        StainClose(record);
-        UseRealClock();
-        CloseTestSurface(&surface);
-    }
-    void Begin(unsigned seed)
-    {
-        SeedRandom(seed);
-        StainOpen(record);
-        StainStart(record);
-    }
-    int Drawn() { return CountDrawn(&surface, 0, 0, width, height); }
+    void Open(int w, int h) { OpenSurface(w, h, 3000); }
     // 1 when exactly the pixels of the rectangle (inclusive) are painted.
     int PaintedExactly(int left, int top, int right, int bottom)
     {
