@@ -27,6 +27,10 @@ struct RayState {
     BYTE* ring;
     BYTE* scratch;
     BYTE* header;
+    // One fold's run of a folded ring; made with the other blocks so no ring
+    // allocates.
+    BYTE* foldRun;
+    int foldRunSize;
     double frequency;
     int amplitude;
     int density;
@@ -68,9 +72,12 @@ static void FreeBlocks(void)
     free(ray.header);
     free(ray.scratch);
     free(ray.ring);
+    free(ray.foldRun);
     ray.header = 0;
     ray.scratch = 0;
     ray.ring = 0;
+    ray.foldRun = 0;
+    ray.foldRunSize = 0;
     ray.ringSize = 0;
 }
 
@@ -88,17 +95,21 @@ int RayOpen(ModuleRecord* record)
     long long width = record->width, height = record->height;
     long long ringBytes = 2 * (width + height) + 10;
     long long scratchBytes = 4 * ((width > height ? width : height) + 1);
+    // A fold's run is at most the longer side plus one entry, and 10 spare.
+    long long foldBytes = (width > height ? width : height) + 11;
     if (ringBytes < 0x40000000LL && scratchBytes < 0x40000000LL) {
         ray.scratch = (BYTE*)calloc((size_t)scratchBytes, 1);
         ray.ring = (BYTE*)calloc((size_t)ringBytes, 1);
         ray.header = (BYTE*)calloc(RAY_HEADER_SIZE, 1);
+        ray.foldRun = (BYTE*)calloc((size_t)foldBytes, 1);
     }
-    if (!ray.scratch || !ray.ring || !ray.header) {
+    if (!ray.scratch || !ray.ring || !ray.header || !ray.foldRun) {
         OutputDebugStringA("Could not allocate buffers");
         FreeBlocks();
         return 0;
     }
     ray.ringSize = (int)(ringBytes - 10);
+    ray.foldRunSize = (int)foldBytes;
 
     BITMAPINFOHEADER* header = Header();
     header->biSize = sizeof(BITMAPINFOHEADER);
@@ -231,9 +242,11 @@ static void PaintFoldedRing(HDC dc, const RECT* r)
     int hp = (r->right - r->left) / fold + 1;
     int vp = (r->bottom - r->top) / fold + 1;
     int m = hp > vp ? hp : vp;
-    BYTE* t = (BYTE*)calloc((size_t)m + 10, 1);
-    if (!t)
+    if (m + 10 > s->foldRunSize)
         return;
+    // Entries past the copied ones are read as zero.
+    BYTE* t = s->foldRun;
+    memset(t, 0, (size_t)m + 10);
 
     int j = 0;
     for (; j <= m && j < r->right - r->left; ++j)
@@ -253,7 +266,6 @@ static void PaintFoldedRing(HDC dc, const RECT* r)
         s->scratch[4 * c] = (c / vp) % 2 == 0 ? t[c % vp] : t[vp - c % vp];
     SetDIBitsToDevice(dc, r->left, r->top, 1, h, 0, 0, 0, h, s->scratch, info, DIB_PAL_COLORS);
     BitBlt(dc, r->right, r->top, 1, h, dc, r->left, r->top, SRCCOPY);
-    free(t);
 }
 
 static void Shrink(RECT* r)
