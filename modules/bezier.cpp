@@ -2,6 +2,7 @@
 // colour, rotated about the centre and tiled, with a trail that is erased by
 // replaying the same motion in black a set number of frames later.
 #include "modules/modules.h"
+#include "modules/generators.h"
 #include "graphics/surface.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
@@ -224,12 +225,6 @@ static void EraseTrail(ModuleRecord* record)
         return;
     while (st->tail != st->head)
         EraseOldestFrame(record);
-}
-
-static void FollowLive(ModuleRecord* record, int slot, int* target)
-{
-    if (IsLiveSource(record->source[slot]))
-        *target = (int)EvaluateSlot(record, slot);
 }
 
 int BezierFrame(ModuleRecord* record)

@@ -3,6 +3,7 @@
 #include "modules/generators.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
+#include "runtime/framework.h"
 #include <math.h>
 #include <string.h>
 
@@ -626,6 +627,12 @@ void PaintRing(const RingCanvas* canvas, const RECT* ring, int fold, RingValue v
         PaintFoldedRing(canvas, ring, fold, value, context, stainCopies);
     else
         PaintPlainRing(canvas, ring, value, context);
+}
+
+void FollowLive(ModuleRecord* record, int slot, int* target)
+{
+    if (IsLiveSource(record->source[slot]))
+        *target = (int)EvaluateSlot(record, slot);
 }
 
 // --- Working memory ---------------------------------------------------------------

@@ -115,6 +115,11 @@ extern const StainFunction stainFunctions[STAIN_FUNCTIONS];
 const PatternState* CurrentPatternState(void);
 const StainState* CurrentStainState(void);
 
+// Sets *target to the slot's live value, truncated; leaves it when the
+// slot's source is not live.
+struct ModuleRecord;
+void FollowLive(ModuleRecord* record, int slot, int* target);
+
 // Zero-filled working memory of the pattern modules; 0 for a size of 0 or
 // one of 2 GB and more.
 void* AllocateBlock(unsigned long long bytes);

@@ -188,12 +188,6 @@ static int PatternValue(void* context, int x, int y)
     return st->generator(st, x, y);
 }
 
-static void FollowLive(ModuleRecord* record, int slot, int* target)
-{
-    if (IsLiveSource(record->source[slot]))
-        *target = (int)EvaluateSlot(record, slot);
-}
-
 static void Inset(RECT* r)
 {
     r->left += 1;
