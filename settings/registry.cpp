@@ -96,29 +96,32 @@ int ValidDisplayName(const char* name)
     return strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
 }
 
-int DisplayKeyPath(const char* name, char* path, int size)
+// The display's key, followed by `below` when that is not empty.
+static int DisplaySubKeyPath(const char* name, const char* below, char* path, int size)
 {
     if (!ValidDisplayName(name))
         return 0;
-    int length = snprintf(path, size, "Control Panel\\%s\\Saved\\%s", SAVER_KEY_NAME, name);
+    int length = snprintf(path, size, SAVED_KEY "\\%s%s%s", name, below[0] ? "\\" : "", below);
     return length > 0 && length < size;
+}
+
+int DisplayKeyPath(const char* name, char* path, int size)
+{
+    return DisplaySubKeyPath(name, "", path, size);
 }
 
 static int ModuleKeyPath(const char* display, int module, char* path, int size)
 {
-    if (module < 0 || module >= MODULE_COUNT || !ValidDisplayName(display))
+    if (module < 0 || module >= MODULE_COUNT)
         return 0;
-    int length = snprintf(path, size, "Control Panel\\%s\\Saved\\%s\\Modules\\%s", SAVER_KEY_NAME,
-                          display, moduleNames[module]);
-    return length > 0 && length < size;
+    char below[32];
+    snprintf(below, sizeof(below), "Modules\\%s", moduleNames[module]);
+    return DisplaySubKeyPath(display, below, path, size);
 }
 
 static int PaletteKeyPath(const char* display, char* path, int size)
 {
-    if (!ValidDisplayName(display))
-        return 0;
-    int length = snprintf(path, size, "Control Panel\\%s\\Saved\\%s\\Palette", SAVER_KEY_NAME, display);
-    return length > 0 && length < size;
+    return DisplaySubKeyPath(display, "Palette", path, size);
 }
 
 static HKEY OpenForReading(const char* path)
@@ -702,12 +705,11 @@ int CaptureDisplay(void)
 
     int stored = 0;
     for (int n = 1; n < CAPTURE_LIMIT; ++n) {
-        char path[KEY_PATH_SIZE];
-        snprintf(path, sizeof(path), "Control Panel\\%s\\Saved\\Capture #%d", SAVER_KEY_NAME, n);
-        if (KeyExists(path))
-            continue;
         char name[32];
         snprintf(name, sizeof(name), "Capture #%d", n);
+        char path[KEY_PATH_SIZE];
+        if (DisplayKeyPath(name, path, sizeof(path)) && KeyExists(path))
+            continue;
         if (SaveDisplay(name))
             stored = n;
         break;
