@@ -507,31 +507,30 @@ static void Smooth(const PixelBuffer* b)
         }
 }
 
-// The swaps exchange every other pixel, in a checkerboard alternating by row.
-static void PointSwap(const PixelBuffer* b)
+// The swaps exchange every other pixel, in a checkerboard alternating by row,
+// with its mirror through the centre (point) or the vertical axis.
+static void MirrorSwap(const PixelBuffer* b, int throughCentre)
 {
     int f = 0;
     for (int y = 0; y <= b->h - 1; ++y) {
         f = !f;
+        int my = throughCentre ? b->h - y : y;
         for (int x = 0; x <= b->w / 2; ++x) {
             f = !f;
             if (f)
-                Exchange(At(b, x, y), At(b, b->w - x, b->h - y));
+                Exchange(At(b, x, y), At(b, b->w - x, my));
         }
     }
 }
 
+static void PointSwap(const PixelBuffer* b)
+{
+    MirrorSwap(b, 1);
+}
+
 static void HorizontalSwap(const PixelBuffer* b)
 {
-    int f = 0;
-    for (int y = 0; y <= b->h - 1; ++y) {
-        f = !f;
-        for (int x = 0; x <= b->w / 2; ++x) {
-            f = !f;
-            if (f)
-                Exchange(At(b, x, y), At(b, b->w - x, y));
-        }
-    }
+    MirrorSwap(b, 0);
 }
 
 static void VerticalSwap(const PixelBuffer* b)
