@@ -450,8 +450,9 @@ void PaletteStep(PaletteState* state)
     if (!state || !state->entries)
         return;
     PaletteCompanion* companion = CompanionOf(state);
+    DWORD now = TickCount();
     for (int ch = 0; ch < 3; ++ch) {
-        if (!TickPassed(TickCount(), state->nextEventTime[ch]) || state->morphing[ch])
+        if (!TickPassed(now, state->nextEventTime[ch]) || state->morphing[ch])
             continue;
         memcpy(state->from[ch], state->current[ch], PALETTE_ENTRIES);
         ColourEvent(state, ch);
