@@ -5,7 +5,7 @@
 #include "runtime/common.h"
 #include "runtime/saver.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <string.h>
 #include <vector>
 
@@ -14,40 +14,12 @@ namespace {
 enum { BEZIERS = 0, SYMMETRY = 1, TRAIL = 2, WIDTH = 3, SPEED = 4, DURATION = 5, X_TILING = 6, Y_TILING = 7,
        TILE_TYPE = 8 };
 
-class Bezier : public ::testing::Test {
+class Bezier : public ModuleFixture {
 protected:
-    TestSurface surface;
-    ModuleRecord* record;
-    int width, height;
+    Bezier() : ModuleFixture({MODULE_BEZIER, BezierOpen, BezierStart, BezierFrame, BezierClose}) {}
 
-    void Open(int w, int h)
-    {
-        width = w;
-        height = h;
-        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
-        record = &moduleTable[MODULE_BEZIER];
-        UseTestClock(1000);
-        renderRunning = 1;
-    }
-    void SetUp() override { record = 0; }
-    void TearDown() override
-    {
-        if (record)
-            BezierClose(record);
-        UseRealClock();
-        CloseTestSurface(&surface);
-    }
-    void Begin(unsigned seed)
-    {
-        SeedRandom(seed);
-        BezierOpen(record);
-        BezierStart(record);
-    }
-    void Frames(int count)
-    {
-        for (int i = 0; i < count; ++i)
-            BezierFrame(record);
-    }
+    void Open(int w, int h) { OpenSurface(w, h, 1000); }
+    // Width by height bytes, without the row padding.
     std::vector<BYTE> Snapshot()
     {
         GdiFlush();
