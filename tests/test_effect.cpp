@@ -5,7 +5,7 @@
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <string.h>
 #include <vector>
 
@@ -30,21 +30,11 @@ struct Box {
     int x, y, w, h;
 };
 
-class Effect : public ::testing::Test {
+class Effect : public ModuleFixture {
 protected:
-    TestSurface surface;
-    ModuleRecord* record;
-    void SetUp() override
-    {
-        ASSERT_TRUE(OpenTestSurface(&surface, W, H));
-        record = &moduleTable[MODULE_EFFECT];
-        UseTestClock(50000);
-    }
-    void TearDown() override
-    {
-        UseRealClock();
-        CloseTestSurface(&surface);
-    }
+    Effect() : ModuleFixture({MODULE_EFFECT, EffectOpen, EffectStart, EffectFrame, 0}) {}
+
+    void SetUp() override { OpenSurface(W, H, 50000); }
     BYTE* Row(int y) { return surface.surface.bits + y * surface.surface.stride; }
     void Fill(int entry)
     {

@@ -4,7 +4,7 @@
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <set>
 #include <stdlib.h>
 #include <vector>
@@ -25,27 +25,11 @@ unsigned int SeedFor(int skip, int frequency, int amplitude, int density)
     }
 }
 
-class Ray : public ::testing::Test {
+class Ray : public ModuleFixture {
 protected:
-    TestSurface surface;
-    ModuleRecord* record = 0;
-    int width = 0, height = 0;
+    Ray() : ModuleFixture({MODULE_RAY, RayOpen, RayStart, RayFrame, RayClose}) {}
 
-    void Open(int w, int h)
-    {
-        width = w;
-        height = h;
-        ASSERT_TRUE(OpenTestSurface(&surface, w, h));
-        record = &moduleTable[MODULE_RAY];
-        UseTestClock(50000);
-    }
-    void TearDown() override
-    {
-        if (record)
-            RayClose(record);
-        UseRealClock();
-        CloseTestSurface(&surface);
-    }
+    void Open(int w, int h) { OpenSurface(w, h, 50000); }
     // Amplitude 1 makes each frame's modulation add exactly 2 to every entry,
     // so the ring keeps the shape of its starting ramp.
     void StartPlain(int density)

@@ -6,7 +6,7 @@
 #include "runtime/common.h"
 #include "runtime/soundlink.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <math.h>
 #include <string.h>
 #include <vector>
@@ -35,33 +35,19 @@ unsigned int SeedFor(int factor, int before, int nearCentre)
     }
 }
 
-class Sphere : public ::testing::Test {
+class Sphere : public ModuleFixture {
 protected:
-    TestSurface surface;
-    ModuleRecord* record;
-    void SetUp() override
-    {
-        ASSERT_TRUE(OpenTestSurface(&surface, W, H));
-        record = &moduleTable[MODULE_SPHERE];
-        UseTestClock(100000);
-    }
-    void TearDown() override
-    {
-        SphereClose(record);
-        UseRealClock();
-        CloseTestSurface(&surface);
-    }
+    Sphere() : ModuleFixture({MODULE_SPHERE, SphereOpen, SphereStart, SphereFrame, SphereClose}) {}
+
+    void SetUp() override { OpenSurface(W, H, 100000); }
     void Begin(unsigned int seed)
     {
         ClearTestSurface(&surface);
-        SeedRandom(seed);
-        SphereOpen(record);
-        SphereStart(record);
+        ModuleFixture::Begin(seed);
     }
     void Frames(int count)
     {
-        for (int i = 0; i < count; ++i)
-            SphereFrame(record);
+        ModuleFixture::Frames(count);
         GdiFlush();
     }
     // Highest animated entry drawn; -2 when a non-black static byte appears.
@@ -79,11 +65,6 @@ protected:
                     highest = e;
             }
         return highest;
-    }
-    std::vector<BYTE> Snapshot()
-    {
-        GdiFlush();
-        return std::vector<BYTE>(surface.surface.bits, surface.surface.bits + W * H);
     }
     RECT DrawnBounds()
     {

@@ -4,7 +4,7 @@
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "support/harness.h"
-#include "support/surface_support.h"
+#include "support/module_fixture.h"
 #include <set>
 #include <string.h>
 #include <vector>
@@ -13,22 +13,14 @@ namespace {
 
 const int W = 160, H = 120;
 
-class Vortex : public ::testing::Test {
+class Vortex : public ModuleFixture {
 protected:
-    TestSurface surface;
-    ModuleRecord* record = 0;
+    Vortex() : ModuleFixture({MODULE_VORTEX, 0, VortexStart, VortexFrame, VortexClose}) {}
+
     void SetUp() override
     {
-        ASSERT_TRUE(OpenTestSurface(&surface, W, H));
-        record = &moduleTable[MODULE_VORTEX];
+        ASSERT_NO_FATAL_FAILURE(OpenSurface(W, H, 100000));
         SeedRandom(4242);
-        UseTestClock(100000);
-    }
-    void TearDown() override
-    {
-        VortexClose(record);
-        UseRealClock();
-        CloseTestSurface(&surface);
     }
 
     std::set<int> Colours(int left, int top, int right, int bottom)
@@ -41,12 +33,6 @@ protected:
                     seen.insert(entry);
             }
         return seen;
-    }
-    std::vector<BYTE> Pixels()
-    {
-        GdiFlush();
-        const EmulatedSurface* s = &surface.surface;
-        return std::vector<BYTE>(s->bits, s->bits + s->stride * s->height);
     }
     // Starts a vortex and lets it shrink until the whole ring lies inside
     // the surface; returns the colour offset the next frame paints with.
@@ -140,7 +126,7 @@ TEST_F(Vortex, StrengthAboveOneDoesNotSpeedItUp)
         VortexStart(record);
         for (unsigned int frame = 1; frame <= 6; ++frame)
             EXPECT_EQ(RunFrameEntry(record, frame), 1) << "strength " << strengths[run];
-        pictures[run] = Pixels();
+        pictures[run] = Snapshot();
     }
     EXPECT_GT(CountDrawn(&surface, 0, 0, W, H), 0);
     EXPECT_TRUE(pictures[0] == pictures[1]);
@@ -154,14 +140,14 @@ TEST_F(Vortex, HoldsTheFinishedPictureForImageDuration)
     // 100 px of radius at about 5 px per update: collapsed well within 60.
     for (int f = 0; f < 60; ++f)
         ASSERT_EQ(VortexFrame(record), ENTRY_WAIT);
-    std::vector<BYTE> finished = Pixels();
+    std::vector<BYTE> finished = Snapshot();
     EXPECT_GT(CountDrawn(&surface, 0, 0, W, H), W * H / 2);
 
     testNow = t + 2000;
     EXPECT_EQ(VortexFrame(record), ENTRY_WAIT);
     testNow = t + 2001;
     EXPECT_EQ(VortexFrame(record), 0);       // a new vortex begins
-    EXPECT_TRUE(Pixels() == finished);       // nothing erased, nothing drawn yet
+    EXPECT_TRUE(Snapshot() == finished);       // nothing erased, nothing drawn yet
     ClearTestSurface(&surface);
     EXPECT_EQ(VortexFrame(record), ENTRY_WAIT);
     // The new ring starts again at the half-diagonal: an outer band only.
