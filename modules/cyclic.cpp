@@ -3,6 +3,7 @@
 // current position, with rotated copies, tiles and a trail that a shadow
 // copy of the motion erases later in black.
 #include "modules/modules.h"
+#include "modules/generators.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
 #include "runtime/saver.h"
@@ -39,7 +40,6 @@ struct CyclicTable {
 };
 
 struct CyclicState {
-    HGLOBAL liveMemory, shadowMemory, historyMemory;
     CyclicTable* live;
     CyclicTable* shadow;
     CyclicParams* history;
@@ -222,37 +222,22 @@ static int SafeK(int spasticity)
 
 // --- Entries --------------------------------------------------------------------
 
-static void FreeBlock(HGLOBAL* memory)
-{
-    if (*memory) {
-        GlobalUnlock(*memory);
-        GlobalFree(*memory);
-        *memory = 0;
-    }
-}
-
 static void FreeBuffers(void)
 {
-    FreeBlock(&cyclic.liveMemory);
-    FreeBlock(&cyclic.shadowMemory);
-    FreeBlock(&cyclic.historyMemory);
+    FreeBlock(cyclic.live);
+    FreeBlock(cyclic.shadow);
+    FreeBlock(cyclic.history);
     cyclic.live = 0;
     cyclic.shadow = 0;
     cyclic.history = 0;
 }
 
-static void* AllocateBlock(HGLOBAL* memory, SIZE_T size)
-{
-    *memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
-    return *memory ? GlobalLock(*memory) : 0;
-}
-
 int CyclicOpen(ModuleRecord*)
 {
     FreeBuffers();
-    cyclic.live = (CyclicTable*)AllocateBlock(&cyclic.liveMemory, sizeof(CyclicTable));
-    cyclic.shadow = (CyclicTable*)AllocateBlock(&cyclic.shadowMemory, sizeof(CyclicTable));
-    cyclic.history = (CyclicParams*)AllocateBlock(&cyclic.historyMemory, sizeof(CyclicParams) * CYC_HISTORY);
+    cyclic.live = (CyclicTable*)AllocateBlock(sizeof(CyclicTable));
+    cyclic.shadow = (CyclicTable*)AllocateBlock(sizeof(CyclicTable));
+    cyclic.history = (CyclicParams*)AllocateBlock(sizeof(CyclicParams) * CYC_HISTORY);
     if (!cyclic.live || !cyclic.shadow || !cyclic.history) {
         OutputDebugStringA("Could not allocate buffers");
         FreeBuffers();
