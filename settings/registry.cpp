@@ -96,27 +96,31 @@ int ValidDisplayName(const char* name)
     return strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
 }
 
-// The display's key, followed by `below` when that is not empty.
-static int DisplaySubKeyPath(const char* name, const char* below, char* path, int size)
+int DisplayKeyPath(const char* name, char* path, int size)
 {
     if (!ValidDisplayName(name))
         return 0;
-    int length = snprintf(path, size, SAVED_KEY "\\%s%s%s", name, below[0] ? "\\" : "", below);
+    int length = snprintf(path, size, SAVED_KEY "\\%s", name);
     return length > 0 && length < size;
 }
 
-int DisplayKeyPath(const char* name, char* path, int size)
+// A key below the display's own key.
+static int DisplaySubKeyPath(const char* display, const char* below, char* path, int size)
 {
-    return DisplaySubKeyPath(name, "", path, size);
+    if (!DisplayKeyPath(display, path, size))
+        return 0;
+    int used = (int)strlen(path);
+    int length = snprintf(path + used, size - used, "\\%s", below);
+    return length > 0 && length < size - used;
 }
 
 static int ModuleKeyPath(const char* display, int module, char* path, int size)
 {
-    if (module < 0 || module >= MODULE_COUNT)
+    if (module < 0 || module >= MODULE_COUNT || !DisplayKeyPath(display, path, size))
         return 0;
-    char below[32];
-    snprintf(below, sizeof(below), "Modules\\%s", moduleNames[module]);
-    return DisplaySubKeyPath(display, below, path, size);
+    int used = (int)strlen(path);
+    int length = snprintf(path + used, size - used, "\\Modules\\%s", moduleNames[module]);
+    return length > 0 && length < size - used;
 }
 
 static int PaletteKeyPath(const char* display, char* path, int size)
