@@ -2,9 +2,9 @@
 // shown progressively, held, then replaced. The palette engine keeps the
 // finished cloud flowing.
 #include "modules/modules.h"
+#include "modules/generators.h"
 #include "graphics/surface.h"
 #include "runtime/common.h"
-#include <string.h>
 
 enum {
     SLOT_ROUGHNESS = 0, SLOT_UPDATE_INTERVAL = 1, SLOT_SYMMETRY = 2, SLOT_DURATION = 3,
@@ -48,10 +48,8 @@ static PlasmaState plasmaState = {0, 0, 0, 0, 0, 0, 0, 0, {{0, 0, 0, 0}}, 0, 0.0
 static void FreePlasmaBuffers(void)
 {
     PlasmaState* st = &plasmaState;
-    if (st->header)
-        GlobalFree((HGLOBAL)st->header);
-    if (st->pixels)
-        GlobalFree((HGLOBAL)st->pixels);
+    FreeBlock(st->header);
+    FreeBlock(st->pixels);
     st->header = 0;
     st->pixels = 0;
     st->stackCount = 0;
@@ -70,10 +68,10 @@ static int AllocatePlasmaBuffers(ModuleRecord* record)
     unsigned long long bytes = (unsigned long long)(st->tileHeight > 0 ? st->tileHeight : 0) *
                                (unsigned long long)(st->stride > 0 ? st->stride : 0);
     st->pixelBytes = bytes <= 0x7FFFFFFFull ? (unsigned)bytes : 0;
-    if (st->tileWidth > 0 && st->tileHeight > 0 && st->pixelBytes > 0) {
-        st->pixels = (BYTE*)GlobalAlloc(GPTR, st->pixelBytes);
+    if (st->tileWidth > 0 && st->tileHeight > 0) {
+        st->pixels = (BYTE*)AllocateBlock(st->pixelBytes);
         if (st->pixels)
-            st->header = (BITMAPINFOHEADER*)GlobalAlloc(GPTR, PLASMA_HEADER_BYTES);
+            st->header = (BITMAPINFOHEADER*)AllocateBlock(PLASMA_HEADER_BYTES);
     }
     if (!st->pixels || !st->header) {
         FreePlasmaBuffers();
@@ -138,8 +136,6 @@ int PlasmaStart(ModuleRecord* record)
     st->shownProgress = PROGRESS_START;
     st->stackCount = 0;
     Push(0, 0, st->maxX, st->maxY);
-    memset(st->pixels, 0, st->pixelBytes);
-    st->holding = false;
 
     *Pixel(0, 0) = (BYTE)(Random() % 236);
     *Pixel(0, st->maxY) = (BYTE)(Random() % 236);
@@ -248,7 +244,6 @@ int PlasmaFrame(ModuleRecord* record)
     st->shownProgress = p;
 
     if (finished) {
-        FreePlasmaBuffers();
         PlasmaStart(record);
         st->holding = true;
         st->holdUntil = TickCount() + (DWORD)st->holdMs;
