@@ -2,6 +2,7 @@
 // and a line walked with LineDDA that stamps shapes along it.
 #include "graphics/shapes.h"
 #include "runtime/common.h"
+#include "graphics/surface.h"
 #include <math.h>
 
 int TruncToInt(double value)
@@ -148,4 +149,21 @@ void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen)
     pen->angleStep = pen->angleStep / ((float)n / (float)pen->interval);
     LineDDA(xb, yb, xa, ya, StampPoint, (LPARAM)pen);
     *pen = saved;
+}
+
+void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
+                    const ShapePen* pen)
+{
+    int nx = xTiles < 1 ? 1 : xTiles;
+    int ny = yTiles < 1 ? 1 : yTiles;
+    int tw = width / nx;
+    int th = height / ny;
+    ShapePen local = *pen;
+    local.shapeSize = pen->shapeSize / (float)((nx + ny) >> 1);
+    int ax = xa / nx, ay = ya / ny;
+    int bx = xb / nx, by = yb / ny;
+    for (int i = 0; i < nx; ++i)
+        for (int j = 0; j < ny; ++j)
+            if (TileAdmitted(i, j, tileType))
+                shapeLine(ax + i * tw, ay + j * th, bx + i * tw, by + j * th, &local);
 }

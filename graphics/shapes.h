@@ -24,6 +24,10 @@ void shapePenSelect(ShapePen* pen, COLORREF colour);
 void shapePenRelease(ShapePen* pen);
 void shapeStamp(int x, int y, ShapePen* pen);
 void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen);
+// The line scaled into each admitted tile of an xTiles x yTiles grid on a
+// width x height surface, with the shape size shared out over the tiles.
+void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
+                    const ShapePen* pen);
 
 // Truncation toward zero that gives a safe result for values no int holds
 // (huge, infinite or not a number).

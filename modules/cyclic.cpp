@@ -132,18 +132,7 @@ static void MoveTable(CyclicTable* table, const CyclicParams* f)
 
 static void TiledStroke(ModuleRecord* record, const CyclicParams* f, int px, int py, int x, int y)
 {
-    int nx = f->xTiles < 1 ? 1 : f->xTiles;
-    int ny = f->yTiles < 1 ? 1 : f->yTiles;
-    int tw = record->width / nx;
-    int th = record->height / ny;
-    ShapePen local = f->pen;
-    local.shapeSize = f->pen.shapeSize / (float)((nx + ny) >> 1);
-    int sx = x / nx, sy = y / ny;
-    int spx = px / nx, spy = py / ny;
-    for (int i = 0; i < nx; ++i)
-        for (int j = 0; j < ny; ++j)
-            if (TileAdmitted(i, j, f->tileType))
-                shapeLine(sx + i * tw, sy + j * th, spx + i * tw, spy + j * th, &local);
+    shapeTiledLine(x, y, px, py, record->width, record->height, f->xTiles, f->yTiles, f->tileType, &f->pen);
 }
 
 static void RotateAboutCentre(POINT* p, float angle)

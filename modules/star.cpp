@@ -183,18 +183,7 @@ static int LiveValue(ModuleRecord* record, int slot, double* value)
 
 static void TiledStreak(int x1, int y1, int x2, int y2)
 {
-    int nx = star.xTiles < 1 ? 1 : star.xTiles;
-    int ny = star.yTiles < 1 ? 1 : star.yTiles;
-    ShapePen local = star.pen;
-    local.shapeSize = star.pen.shapeSize / (float)((nx + ny) >> 1);
-    int tw = star.width / nx;
-    int th = star.height / ny;
-    int ax = x1 / nx, ay = y1 / ny;
-    int bx = x2 / nx, by = y2 / ny;
-    for (int i = 0; i < nx; ++i)
-        for (int j = 0; j < ny; ++j)
-            if (TileAdmitted(i, j, star.tileType))
-                shapeLine(ax + i * tw, ay + j * th, bx + i * tw, by + j * th, &local);
+    shapeTiledLine(x1, y1, x2, y2, star.width, star.height, star.xTiles, star.yTiles, star.tileType, &star.pen);
 }
 
 static void RotateAboutCentre(POINT* p, float angle)
