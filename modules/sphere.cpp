@@ -315,21 +315,29 @@ int SphereFrame(ModuleRecord* record)
         for (int s = 0; s < sphere.symmetry; ++s) {
             spin = angle - spin;   // the phase alternates between two values
             float a = (float)s * angle;
+            // Every tile's wedge is the first tile's moved by whole pixels:
+            // one region per copy, moved from tile to tile.
+            HRGN wedge = 0;
+            int wedgeX = tcx, wedgeY = tcy;
+            if (sphere.wedge) {
+                POINT triangle[3];
+                triangle[0].x = tcx;
+                triangle[0].y = tcy;
+                triangle[1].x = tcx + (int)(sin(a) * reach);
+                triangle[1].y = tcy + (int)(cos(a) * reach);
+                triangle[2].x = tcx + (int)(sin(a + angle) * reach);
+                triangle[2].y = tcy + (int)(cos(a + angle) * reach);
+                wedge = CreatePolygonRgn(triangle, 3, WINDING);
+            }
             for (int j = 0; j < sphere.yTiles; ++j) {
                 for (int i = 0; i < sphere.xTiles; ++i) {
                     if (!TileAdmitted(i, j, sphere.tileType))
                         continue;
                     int px = tcx + i * tw, py = tcy + j * th;
-                    HRGN wedge = 0;
-                    if (sphere.wedge) {
-                        POINT triangle[3];
-                        triangle[0].x = px;
-                        triangle[0].y = py;
-                        triangle[1].x = px + (int)(sin(a) * reach);
-                        triangle[1].y = py + (int)(cos(a) * reach);
-                        triangle[2].x = px + (int)(sin(a + angle) * reach);
-                        triangle[2].y = py + (int)(cos(a + angle) * reach);
-                        wedge = CreatePolygonRgn(triangle, 3, WINDING);
+                    if (wedge) {
+                        OffsetRgn(wedge, px - wedgeX, py - wedgeY);
+                        wedgeX = px;
+                        wedgeY = py;
                     }
                     RECT cell = {i * tw, j * th, (i + 1) * tw, (j + 1) * th};
                     const RECT* clipCell = sphere.tileClip ? &cell : 0;
@@ -342,10 +350,10 @@ int SphereFrame(ModuleRecord* record)
                         qy = py + (int)(cos(m) * d);
                         StampSphere(dc, qx, qy, drawSize, wedge, clipCell);
                     }
-                    if (wedge)
-                        DeleteObject(wedge);
                 }
             }
+            if (wedge)
+                DeleteObject(wedge);
         }
     }
     if (TickPassed(TickCount(), sphere.restartTime))
