@@ -74,14 +74,6 @@ static void NeedNames(void)
         BuildValueNames();
 }
 
-const char* PaletteValueName(int entry, int field)
-{
-    if (entry < 0 || entry >= PALETTE_SLOTS || field < 0 || field >= FIELD_COUNT)
-        return "";
-    NeedNames();
-    return paletteNames[entry][field];
-}
-
 // --- Names and paths ------------------------------------------------------------
 
 int ValidDisplayName(const char* name)

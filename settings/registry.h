@@ -33,8 +33,6 @@ extern char rangeLoNames[20][VALUE_NAME_SIZE];
 extern char rangeHiNames[20][VALUE_NAME_SIZE];
 extern char checkNames[20][VALUE_NAME_SIZE];
 extern char senseNames[20][VALUE_NAME_SIZE];
-// The five value names of palette entry k (value, low, high, sense, source).
-const char* PaletteValueName(int entry, int field);
 
 int ReadSaverValue(const char* name, DWORD type, void* buffer, DWORD size);
 int WriteSaverValue(const char* name, DWORD type, const void* data, DWORD size);
