@@ -171,6 +171,16 @@ static volatile LONG framesPresented = 0;
 static volatile LONG presentCount = 0;
 static DWORD lastLookup[256];
 static int lookupValid = 0;
+// The fixed part of the byte-to-colour lookup: the static colours, as 0xRRGGBB.
+static DWORD staticLookup[256];
+
+static void FillStaticLookup(void)
+{
+    for (int byte = 0; byte < 256; ++byte) {
+        COLORREF c = StaticColour(byte);
+        staticLookup[byte] = ((DWORD)GetRValue(c) << 16) | ((DWORD)GetGValue(c) << 8) | GetBValue(c);
+    }
+}
 
 static void DestroyPresentBuffer(void)
 {
@@ -238,6 +248,7 @@ HDC AcquireDrawSurface(HWND window, int* width, int* height)
     framesDrawn = 0;
     framesPresented = 0;
     lookupValid = 0;
+    FillStaticLookup();
     paletteEmulation = 1;
     return drawSurface.dc;
 }
@@ -290,16 +301,10 @@ void PresentSurface(HDC target, const PALETTEENTRY* animated)
         return;
     LONG frame = framesDrawn;
     DWORD lookup[256];
-    for (int byte = 0; byte < 256; ++byte) {
-        DWORD rgb;
-        if (byte >= STATIC_LOW && byte < STATIC_LOW + PALETTE_ENTRIES) {
-            const PALETTEENTRY* e = &animated[byte - STATIC_LOW];
-            rgb = ((DWORD)e->peRed << 16) | ((DWORD)e->peGreen << 8) | e->peBlue;
-        } else {
-            COLORREF c = StaticColour(byte);
-            rgb = ((DWORD)GetRValue(c) << 16) | ((DWORD)GetGValue(c) << 8) | GetBValue(c);
-        }
-        lookup[byte] = rgb;
+    memcpy(lookup, staticLookup, sizeof(lookup));
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        const PALETTEENTRY* e = &animated[i];
+        lookup[STATIC_LOW + i] = ((DWORD)e->peRed << 16) | ((DWORD)e->peGreen << 8) | e->peBlue;
     }
     // Same colours and no new frame: the window already shows this.
     if (lookupValid && frame == framesPresented && memcmp(lookup, lastLookup, sizeof(lookup)) == 0)
