@@ -51,11 +51,6 @@ struct RayState {
 
 static RayState ray;
 
-static float LiveValue(ModuleRecord* record, int slot)
-{
-    return EvaluateSlot(record, slot);
-}
-
 static BITMAPINFOHEADER* Header(void)
 {
     return (BITMAPINFOHEADER*)ray.header;
@@ -286,17 +281,17 @@ int RayFrame(ModuleRecord* record)
         return ENTRY_WAIT;
 
     if (IsLiveSource(record->source[SLOT_FREQUENCY]))
-        s->frequency = LiveValue(record, SLOT_FREQUENCY);
+        s->frequency = EvaluateSlot(record, SLOT_FREQUENCY);
     if (IsLiveSource(record->source[SLOT_AMPLITUDE]))
-        s->amplitude = (int)LiveValue(record, SLOT_AMPLITUDE);
+        s->amplitude = (int)EvaluateSlot(record, SLOT_AMPLITUDE);
     if (IsLiveSource(record->source[SLOT_FOLDING]))
-        s->fold = (int)LiveValue(record, SLOT_FOLDING);
+        s->fold = (int)EvaluateSlot(record, SLOT_FOLDING);
     if (IsLiveSource(record->source[SLOT_SHIFT]))
-        s->shift = (int)LiveValue(record, SLOT_SHIFT);
+        s->shift = (int)EvaluateSlot(record, SLOT_SHIFT);
     if (IsLiveSource(record->source[SLOT_X_TILING]))
-        s->xTiles = (int)LiveValue(record, SLOT_X_TILING);
+        s->xTiles = (int)EvaluateSlot(record, SLOT_X_TILING);
     if (IsLiveSource(record->source[SLOT_Y_TILING]))
-        s->yTiles = (int)LiveValue(record, SLOT_Y_TILING);
+        s->yTiles = (int)EvaluateSlot(record, SLOT_Y_TILING);
     // Odd live ranges must not divide by zero.
     if (s->xTiles < 1)
         s->xTiles = 1;

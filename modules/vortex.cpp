@@ -56,12 +56,6 @@ static float RandomFraction(void)
     return (float)Random() / 32767.0f;
 }
 
-static float LiveValue(const ModuleRecord* record, int slot)
-{
-    // The live state belongs to the render thread that runs this module.
-    return EvaluateSlot((ModuleRecord*)record, slot);
-}
-
 static int TileCount(float value)
 {
     int tiles = (int)value;
@@ -197,19 +191,19 @@ int VortexFrame(ModuleRecord* record)
 {
     VortexState* s = &vortex;
     if (IsLiveSource(record->source[SLOT_SPASTICITY]))
-        s->swirlPeriod = (RandomFraction() + 3.0f) * (301.0f - LiveValue(record, SLOT_SPASTICITY));
+        s->swirlPeriod = (RandomFraction() + 3.0f) * (301.0f - EvaluateSlot(record, SLOT_SPASTICITY));
     if (IsLiveSource(record->source[SLOT_AMPLITUDE]))
-        s->swirlAmplitude = LiveValue(record, SLOT_AMPLITUDE) * 0.0033333334f;
+        s->swirlAmplitude = EvaluateSlot(record, SLOT_AMPLITUDE) * 0.0033333334f;
     if (IsLiveSource(record->source[SLOT_COLLAPSE]))
-        s->collapse = LiveValue(record, SLOT_COLLAPSE);
+        s->collapse = EvaluateSlot(record, SLOT_COLLAPSE);
     if (IsLiveSource(record->source[SLOT_RADIUS_FLUX]))
-        s->fluxFrequency = LiveValue(record, SLOT_RADIUS_FLUX) * 0.031836994f;
+        s->fluxFrequency = EvaluateSlot(record, SLOT_RADIUS_FLUX) * 0.031836994f;
     if (IsLiveSource(record->source[SLOT_FLUX_AMPLITUDE]))
-        s->fluxAmplitude = RandomFraction() + LiveValue(record, SLOT_FLUX_AMPLITUDE);
+        s->fluxAmplitude = RandomFraction() + EvaluateSlot(record, SLOT_FLUX_AMPLITUDE);
     if (IsLiveSource(record->source[SLOT_X_TILING]))
-        s->xTiles = TileCount(LiveValue(record, SLOT_X_TILING));
+        s->xTiles = TileCount(EvaluateSlot(record, SLOT_X_TILING));
     if (IsLiveSource(record->source[SLOT_Y_TILING]))
-        s->yTiles = TileCount(LiveValue(record, SLOT_Y_TILING));
+        s->yTiles = TileCount(EvaluateSlot(record, SLOT_Y_TILING));
     // A zero (or undefined) period would turn every point by NaN.
     if (s->swirlPeriod == 0.0f || s->swirlPeriod != s->swirlPeriod)
         s->swirlPeriod = 1.0f;
