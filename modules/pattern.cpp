@@ -188,14 +188,6 @@ static int PatternValue(void* context, int x, int y)
     return st->generator(st, x, y);
 }
 
-static void Inset(RECT* r)
-{
-    r->left += 1;
-    r->top += 1;
-    r->right -= 1;
-    r->bottom -= 1;
-}
-
 int PatternFrame(ModuleRecord* record)
 {
     PatternState* st = &patternState;
@@ -243,8 +235,8 @@ int PatternFrame(ModuleRecord* record)
         if (xTiles + yTiles > 2)
             RingTiledCopy(record->dc, xTiles, yTiles, tw, th, st->tileType, ring.right - ring.left + 1,
                           ring.bottom - ring.top + 1, &ring, &unshifted);
-        Inset(&ring);
-        Inset(&unshifted);
+        InflateRect(&ring, -1, -1);
+        InflateRect(&unshifted, -1, -1);
     }
     return 0;
 }

@@ -263,14 +263,6 @@ static void PaintFoldedRing(HDC dc, const RECT* r)
     BitBlt(dc, r->right, r->top, 1, h, dc, r->left, r->top, SRCCOPY);
 }
 
-static void Shrink(RECT* r)
-{
-    r->left += 1;
-    r->top += 1;
-    r->right -= 1;
-    r->bottom -= 1;
-}
-
 int RayFrame(ModuleRecord* record)
 {
     RayState* s = &ray;
@@ -338,8 +330,8 @@ int RayFrame(ModuleRecord* record)
         if (s->xTiles + s->yTiles > 2)
             RingTiledCopy(record->dc, s->xTiles, s->yTiles, tileWidth, tileHeight, s->tileType,
                           r.right - r.left + 1, r.bottom - r.top + 1, &r, &r0);
-        Shrink(&r);
-        Shrink(&r0);
+        InflateRect(&r, -1, -1);
+        InflateRect(&r0, -1, -1);
     }
     return 0;
 }

@@ -285,14 +285,6 @@ static int StainValue(void* context, int x, int y)
     return st->generator(st, x, y);
 }
 
-static void Grow(RECT* r)
-{
-    r->left -= 1;
-    r->top -= 1;
-    r->right += 1;
-    r->bottom += 1;
-}
-
 int StainFrame(ModuleRecord* record)
 {
     StainState* st = &stainState;
@@ -350,8 +342,8 @@ int StainFrame(ModuleRecord* record)
         if (xTiles + yTiles > 2)
             RingTiledCopy(record->dc, xTiles, yTiles, cx, cy, st->tileType, ring.right - ring.left + 1,
                           ring.bottom - ring.top + 1, &ring, &unshifted);
-        Grow(&ring);
-        Grow(&unshifted);
+        InflateRect(&ring, 1, 1);
+        InflateRect(&unshifted, 1, 1);
         st->ringCount += 1;
     }
     return 0;
