@@ -297,6 +297,16 @@ int HandleSaverKey(HWND, WPARAM key)
 
 // --- Window procedure -----------------------------------------------------------
 
+// Drops the test-run display and puts the earlier active display back.
+static void EndTestRun(void)
+{
+    if (!testRun)
+        return;
+    DeleteDisplay(TEST_DISPLAY);
+    WriteSaverValue("Active", REG_SZ, savedActive, (DWORD)strlen(savedActive) + 1);
+    testRun = 0;
+}
+
 static LRESULT SaverCreate(HWND window)
 {
     BuildValueNames();
@@ -313,8 +323,11 @@ static LRESULT SaverCreate(HWND window)
     WriteVersionStamp(3, 6, 505);
     OverlayStart();
     sound = OpenSoundLink();
-    if (!sound)
+    if (!sound) {
+        // No window follows, so nothing else would undo the test run.
+        EndTestRun();
         return -1;
+    }
     sound->saverCount += 1;
     sound->clientCount += 1;
     modeSwitched = SwitchDisplayMode(window);
@@ -335,10 +348,7 @@ static void SaverDestroy(HWND window)
             ResumeThread(paletteThread), paletteSuspended = 0;
         StopRenderThread();
         RestoreDisplayMode(window);
-        if (testRun) {
-            DeleteDisplay(TEST_DISPLAY);
-            WriteSaverValue("Active", REG_SZ, savedActive, (DWORD)strlen(savedActive) + 1);
-        }
+        EndTestRun();
         sound->saverCount -= 1;
         sound->clientCount -= 1;
         sound->paletteUsesSound = 0;
