@@ -18,6 +18,15 @@ int TruncToInt(double value)
     return (int)value;
 }
 
+void RotateAbout(POINT* p, float angle, int cx, int cy)
+{
+    p->x -= cx;
+    p->y -= cy;
+    RotatePoint(p, angle);
+    p->x += cx;
+    p->y += cy;
+}
+
 void shapePenInit(HDC dc, int sides, int type, int interval, int size, float angleStep, ShapePen* pen)
 {
     BYTE s = (BYTE)sides;

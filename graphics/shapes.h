@@ -29,6 +29,9 @@ void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen);
 void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
                     const ShapePen* pen);
 
+// RotatePoint about (cx, cy) instead of the origin.
+void RotateAbout(POINT* p, float angle, int cx, int cy);
+
 // Truncation toward zero that gives a safe result for values no int holds
 // (huge, infinite or not a number).
 int TruncToInt(double value);

@@ -4,6 +4,7 @@
 #include "modules/modules.h"
 #include "modules/generators.h"
 #include "graphics/surface.h"
+#include "graphics/shapes.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
 #include "runtime/saver.h"
@@ -186,11 +187,8 @@ static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierPa
     for (int k = 0; k < f->symmetry; ++k) {
         float angle = (float)k * f->rotationStep;
         for (int i = 0; i < st->points; ++i) {
-            rotated[i].x = points[i].x - st->centre.x;
-            rotated[i].y = points[i].y - st->centre.y;
-            RotatePoint(&rotated[i], angle);
-            rotated[i].x += st->centre.x;
-            rotated[i].y += st->centre.y;
+            rotated[i] = points[i];
+            RotateAbout(&rotated[i], angle, st->centre.x, st->centre.y);
         }
         DrawCurves(record->dc, record->width, record->height, rotated, f);
     }

@@ -135,15 +135,6 @@ static void TiledStroke(ModuleRecord* record, const CyclicParams* f, int px, int
     shapeTiledLine(x, y, px, py, record->width, record->height, f->xTiles, f->yTiles, f->tileType, &f->pen);
 }
 
-static void RotateAboutCentre(POINT* p, float angle)
-{
-    p->x -= cyclic.centreX;
-    p->y -= cyclic.centreY;
-    RotatePoint(p, angle);
-    p->x += cyclic.centreX;
-    p->y += cyclic.centreY;
-}
-
 static void DrawTable(ModuleRecord* record, const CyclicTable* table, CyclicParams* f)
 {
     float step = 6.283f / (float)f->symmetry;
@@ -159,8 +150,8 @@ static void DrawTable(ModuleRecord* record, const CyclicTable* table, CyclicPara
         for (int s = 0; s < f->symmetry; ++s) {
             POINT current = {o->x, o->y};
             POINT previous = {o->previousX, o->previousY};
-            RotateAboutCentre(&current, a);
-            RotateAboutCentre(&previous, a);
+            RotateAbout(&current, a, cyclic.centreX, cyclic.centreY);
+            RotateAbout(&previous, a, cyclic.centreX, cyclic.centreY);
             TiledStroke(record, f, previous.x, previous.y, current.x, current.y);
             a += step;
         }

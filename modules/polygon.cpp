@@ -132,11 +132,8 @@ static void DrawPolygonSet(HDC dc)
     for (int k = 0; k < polygon.symmetry; ++k) {
         float theta = polygon.symmetryAngle * (float)k;
         for (int v = 0; v < polygon.vertexCount; ++v) {
-            copy[v].x = polygon.vertices[v].x - polygon.centreX;
-            copy[v].y = polygon.vertices[v].y - polygon.centreY;
-            RotatePoint(&copy[v], theta);
-            copy[v].x += polygon.centreX;
-            copy[v].y += polygon.centreY;
+            copy[v] = polygon.vertices[v];
+            RotateAbout(&copy[v], theta, polygon.centreX, polygon.centreY);
         }
         DrawTiledPolygon(dc, copy);
     }

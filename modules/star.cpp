@@ -186,15 +186,6 @@ static void TiledStreak(int x1, int y1, int x2, int y2)
     shapeTiledLine(x1, y1, x2, y2, star.width, star.height, star.xTiles, star.yTiles, star.tileType, &star.pen);
 }
 
-static void RotateAboutCentre(POINT* p, float angle)
-{
-    p->x -= star.centreX;
-    p->y -= star.centreY;
-    RotatePoint(p, angle);
-    p->x += star.centreX;
-    p->y += star.centreY;
-}
-
 int StarOpen(ModuleRecord*)
 {
     viewFree(star.view);
@@ -292,8 +283,8 @@ int StarFrame(ModuleRecord* record)
                 float angle = (float)j * star.symmetryAngle;
                 POINT now = {s->sx, s->sy};
                 POINT before = {ox, oy};
-                RotateAboutCentre(&now, angle);
-                RotateAboutCentre(&before, angle);
+                RotateAbout(&now, angle, star.centreX, star.centreY);
+                RotateAbout(&before, angle, star.centreX, star.centreY);
                 TiledStreak(now.x, now.y, before.x, before.y);
             }
         } else {
