@@ -273,12 +273,7 @@ int SetupDrawSurface(HDC dc, HWND window)
 {
     if (dc)
         SelectObject(dc, GetStockObject(ANSI_VAR_FONT));
-    RECT client;
-    SetRectEmpty(&client);
-    GetClientRect(window, &client);
-    HDC screen = GetDC(NULL);
-    int full = client.right == GetDeviceCaps(screen, HORZRES) && client.bottom == GetDeviceCaps(screen, VERTRES);
-    ReleaseDC(NULL, screen);
+    int full = CoversScreen(window);
     SoundShare* share = sound;
     if (share)
         share->fullScreen = full;

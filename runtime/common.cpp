@@ -26,3 +26,14 @@ void SetTickSource(TickSource source)
 {
     tickSource = source;
 }
+
+int CoversScreen(HWND window)
+{
+    RECT client;
+    SetRectEmpty(&client);
+    GetClientRect(window, &client);
+    HDC screen = GetDC(NULL);
+    int full = client.right == GetDeviceCaps(screen, HORZRES) && client.bottom == GetDeviceCaps(screen, VERTRES);
+    ReleaseDC(NULL, screen);
+    return full;
+}

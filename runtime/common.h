@@ -1,5 +1,5 @@
 // Process-wide helpers every subsystem shares: the random generator and the
-// tick count. Both can be driven by tests.
+// tick count (both can be driven by tests), and the full-screen test.
 #pragma once
 #include <windows.h>
 
@@ -18,3 +18,6 @@ void SetTickSource(TickSource source);
 
 // A deadline has passed when now > deadline in unsigned comparison.
 inline int TickPassed(DWORD now, DWORD deadline) { return now > deadline; }
+
+// 1 when the window's client area is exactly the primary screen's size.
+int CoversScreen(HWND window);

@@ -1,4 +1,5 @@
 #include "runtime/displaymode.h"
+#include "runtime/common.h"
 #include "settings/registry.h"
 #include <initguid.h>
 #include <ddraw.h>
@@ -97,12 +98,7 @@ static int ReadStoredMode(DEVMODEA* mode)
 
 int SwitchDisplayMode(HWND window)
 {
-    HDC screen = GetDC(NULL);
-    RECT client;
-    GetClientRect(window, &client);
-    int fullScreen = client.right == GetDeviceCaps(screen, HORZRES) && client.bottom == GetDeviceCaps(screen, VERTRES);
-    ReleaseDC(NULL, screen);
-    if (!fullScreen)
+    if (!CoversScreen(window))
         return 0;   // a preview or other window: never switch
     DEVMODEA mode;
     if (!ReadStoredMode(&mode))
