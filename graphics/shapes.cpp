@@ -74,7 +74,11 @@ void shapePenSelect(ShapePen* pen, COLORREF colour)
             fill = CreateSolidBrush(colour);
             break;
         default:
-            return;
+            // Nothing is stamped; stock objects keep the release from
+            // deleting whatever the caller had selected.
+            linePen = (HPEN)GetStockObject(NULL_PEN);
+            fill = (HBRUSH)GetStockObject(NULL_BRUSH);
+            break;
         }
         SelectObject(pen->dc, linePen);
         SelectObject(pen->dc, fill);
