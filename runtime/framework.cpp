@@ -252,13 +252,10 @@ void InitModules(void)
     for (int module = 0; module < MODULE_COUNT; ++module) {
         moduleTable[module].name = moduleNames[module];
         moduleTable[module].palette = currentPalette;
-        const ModuleEntries* e = &moduleEntries[module];
-        RegisterModule(module, e->frame, e->open, e->start, e->close);
     }
     for (int row = 0; row < controlCount; ++row) {
         const ControlDefinition* c = &controlTable[row];
         DefineControl(c->module, c->labelId, c->slot, c->defaultValue, c->minimum, c->maximum);
-        moduleTable[c->module].soundCapable[c->slot] = c->sound != 0;
     }
 
     EnsureDefaultDisplays();
@@ -279,8 +276,18 @@ void InitModules(void)
     if (!anyActive)
         saverSettings.moduleActive[MODULE_RANDOM] = 1;
 
-    for (int module = 0; module < MODULE_COUNT; ++module)
+    // The sound flags and entry points come after the loads, as the
+    // start-up order has them; the loads read neither.
+    for (int row = 0; row < controlCount; ++row) {
+        const ControlDefinition* c = &controlTable[row];
+        if (c->sound)
+            moduleTable[c->module].soundCapable[c->slot] = 1;
+    }
+    for (int module = 0; module < MODULE_COUNT; ++module) {
+        const ModuleEntries* e = &moduleEntries[module];
+        RegisterModule(module, e->frame, e->open, e->start, e->close);
         ClampControls(&moduleTable[module]);
+    }
 }
 
 float EvaluateSlot(ModuleRecord* record, int slot)
