@@ -26,27 +26,16 @@ protected:
     long RunAndShoot(const char* picture, int seconds)
     {
         SaverProcess saver;
-        EXPECT_TRUE(StartSaver("/s", &saver, 15000));
-        EXPECT_NE(saver.window, nullptr) << "no saver window";
-        if (!saver.window) {
-            KillSaver(&saver);
+        long first = StartRenderingSaver(&saver);
+        if (first < 0)
             return -1;
-        }
-        long first = WaitFrames(saver.window, 10, 15000);
-        EXPECT_GE(first, 10) << "the frame loop did not start";
         Sleep(seconds * 1000);
         long later = SaverFrameCounter(saver.window);
         EXPECT_GT(later, first) << "the frame counter stopped";
         std::string path = OutputPath(picture);
         EXPECT_TRUE(SaveScreenBmp(path.c_str()));
         long lit = CountLitPixels(path);
-        EXPECT_FALSE(WaitSaverExit(&saver, 0)) << "the saver ended by itself";
-        PostMessageA(saver.window, WM_KEYDOWN, 'Q', 0);
-        EXPECT_TRUE(WaitSaverExit(&saver, 5000)) << "the saver did not close";
-        DWORD code = 1234;
-        GetExitCodeProcess(saver.info.hProcess, &code);
-        EXPECT_EQ(code, 0u);
-        KillSaver(&saver);
+        CloseSaverCleanly(&saver);
         return lit;
     }
 };

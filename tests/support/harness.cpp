@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include "support/harness.h"
 #include "runtime/common.h"
 #include "runtime/saver.h"
@@ -217,4 +218,28 @@ int MakeModuleActive(int module, void (*adjust)(ModuleRecord*))
         return 0;
     std::string name = std::string("[T] ") + moduleNames[module];
     return WriteSaverValue("Active", REG_SZ, name.c_str(), (DWORD)name.size() + 1);
+}
+
+long StartRenderingSaver(SaverProcess* saver)
+{
+    EXPECT_TRUE(StartSaver("/s", saver, 15000));
+    EXPECT_NE(saver->window, nullptr) << "no saver window";
+    if (!saver->window) {
+        KillSaver(saver);
+        return -1;
+    }
+    long first = WaitFrames(saver->window, 10, 15000);
+    EXPECT_GE(first, 10) << "the frame loop did not start";
+    return first;
+}
+
+void CloseSaverCleanly(SaverProcess* saver)
+{
+    EXPECT_FALSE(WaitSaverExit(saver, 0)) << "the saver ended by itself";
+    PostMessageA(saver->window, WM_KEYDOWN, 'Q', 0);
+    EXPECT_TRUE(WaitSaverExit(saver, 5000)) << "the saver did not close";
+    DWORD code = 1234;
+    GetExitCodeProcess(saver->info.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    KillSaver(saver);
 }

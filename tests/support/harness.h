@@ -41,3 +41,11 @@ long ScreenPixels(void);
 // 1 on success.
 struct ModuleRecord;
 int MakeModuleActive(int module, void (*adjust)(ModuleRecord*));
+
+// Starts "Vivra.scr /s" and waits for its frame loop (at least 10 frames);
+// records failures with gtest. Returns the frame counter then, or -1 when
+// no saver window came (the process is then already cleaned up).
+long StartRenderingSaver(SaverProcess* saver);
+// Checks that the saver still runs, closes it with a key and checks that it
+// ends within 5 s with exit code 0; cleans up the process.
+void CloseSaverCleanly(SaverProcess* saver);
