@@ -16,8 +16,3 @@ BOOL WINAPI RegisterDialogClasses(HANDLE)
 {
     return TRUE;
 }
-
-int LaunchAnalyzer(HWND, int)
-{
-    return 0;
-}

@@ -13,6 +13,7 @@ command -v xwd >/dev/null || need+=(x11-apps)
 command -v xdpyinfo >/dev/null || need+=(x11-utils)
 command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
 [ -d /usr/src/googletest/googletest ] || need+=(googletest)
+command -v ccache >/dev/null || need+=(ccache)
 
 if [ ${#need[@]} -eq 0 ]; then
     exit 0
