@@ -6,7 +6,10 @@
 # Usage: scripts/bench-saver.sh [BUILD_DIR] [SECONDS]   (BUILD_DIR holds
 # Vivra.scr and bench/vivra_saver_probe.exe; default build, 15 s)
 # WINE and BENCH_WINEARCH choose another loader and prefix type (a 64-bit
-# build: WINE=/usr/lib/wine/wine64 BENCH_WINEARCH=win64).
+# build: WINE=/usr/lib/wine/wine64 BENCH_WINEARCH=win64). BENCH_MODULES lists
+# the single-module displays to run (default all nine); BENCH_FIRST_RUN=0
+# leaves out the first-run display. PROBE_BUILD takes the probe from another
+# build (to bench an older Vivra.scr).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
@@ -77,10 +80,12 @@ run_display() {
 
 echo "Whole saver at 1920x1080, $seconds s per display ($(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg))"
 printf '%-28s %8s %7s %7s %7s\n' display fps saver X wineserv
-# A fresh key: the saver writes its first-run displays and runs the fallback.
-"$wine" reg delete "$saver_key" /f >/dev/null 2>&1 || true
-run_display "first run ([R] Saved Sound)"
-for module in Bezier Cyclic Pattern Plasma Polygon Sphere Stain Star Vortex; do
+if [ "${BENCH_FIRST_RUN:-1}" != 0 ]; then
+    # A fresh key: the saver writes its first-run displays and runs the fallback.
+    "$wine" reg delete "$saver_key" /f >/dev/null 2>&1 || true
+    run_display "first run ([R] Saved Sound)"
+fi
+for module in ${BENCH_MODULES:-Bezier Cyclic Pattern Plasma Polygon Sphere Stain Star Vortex}; do
     "$wine" reg add "$saver_key" /v Active /t REG_SZ /d "[D] $module" /f >/dev/null 2>&1
     run_display "[D] $module"
 done
