@@ -6,6 +6,7 @@
 #include "analyzer/link.h"
 #include "analyzer/wavfile.h"
 #include "runtime/controls.h"
+#include "runtime/framework.h"
 #include "runtime/soundlink.h"
 #include "support/harness.h"
 #include <math.h>
@@ -273,6 +274,16 @@ TEST(AnalyzerProcess, PublishesLevelsThatTheSaverSourcesRead)
     share->slowCpu = 0;
     share->clientCount = share->clientCount + 1;   // keeps a /PPLAY analyzer alive
 
+    // Polygon's "Speed" follows the volume over its whole range at sense 10.
+    ModuleRecord* polygon = &moduleTable[MODULE_POLYGON];
+    DefineControl(MODULE_POLYGON, 93, 2, 4, 1, 320);
+    polygon->source[2] = 3;
+    polygon->rangeLo[2] = 1;
+    polygon->rangeHi[2] = 320;
+    polygon->sense[2] = 10;
+    float speed[2] = { 0, 0 };
+    int run = 0;
+
     auto levelWhilePlaying = [&](Signal signal, const char* name) {
         std::string wav = WriteTemp(name, MakeWav(RATE * 2, signal));
         PROCESS_INFORMATION info;
@@ -283,8 +294,11 @@ TEST(AnalyzerProcess, PublishesLevelsThatTheSaverSourcesRead)
         float level = 0;
         for (int i = 0; i < 10; ++i) {
             level += SoundLevel(3);
+            EXPECT_TRUE(IsLiveSource(3));
+            speed[run] += EvaluateSlot(polygon, 2) / 10;
             Sleep(20);
         }
+        ++run;
         EXPECT_EQ(share->analyzerRunning, 1);
         EXPECT_EQ(share->analyzerMajor, 3);
         EXPECT_EQ(share->analyzerMinor, 2);
@@ -301,6 +315,8 @@ TEST(AnalyzerProcess, PublishesLevelsThatTheSaverSourcesRead)
     float quiet = levelWhilePlaying(Quiet, "sonalyx_quiet.wav");
     EXPECT_GT(loud, 0.3f);
     EXPECT_LT(quiet, loud * 0.2f);
+    EXPECT_GT(speed[0], 100.0f);
+    EXPECT_LT(speed[1], speed[0] * 0.3f);
 
     // A sound-driven control follows: Volume at sense 10 over 0..100.
     float state = 0.5f;
