@@ -1,8 +1,9 @@
 // The saver's own graphics import filter: PNG, JPEG, GIF (first frame) and
 // TIFF pictures decoded through the Windows Imaging Component and handed
 // back as a memory metafile of one META_STRETCHDIB record carrying a packed
-// 24-bit top-down DIB. Pictures larger than the screen are scaled down while
-// decoding, keeping their aspect ratio.
+// 32-bit top-down DIB (every decoder's pixels convert to that format).
+// Pictures larger than the screen are scaled down while decoding, keeping
+// their aspect ratio.
 #include <windows.h>
 #include <wincodec.h>
 #include <string.h>
@@ -75,7 +76,7 @@ static HGLOBAL DecodeToMetafile(IWICImagingFactory* factory, const WCHAR* path)
             break;
         if (FAILED(factory->CreateFormatConverter(&converter)))
             break;
-        if (FAILED(converter->Initialize((IWICBitmapSource*)frame, GUID_WICPixelFormat24bppBGR,
+        if (FAILED(converter->Initialize((IWICBitmapSource*)frame, GUID_WICPixelFormat32bppBGR,
                                                   WICBitmapDitherTypeNone, NULL, 0.0,
                                                   WICBitmapPaletteTypeCustom)))
             break;
@@ -90,7 +91,7 @@ static HGLOBAL DecodeToMetafile(IWICImagingFactory* factory, const WCHAR* path)
                 break;
             source = (IWICBitmapSource*)scaler;
         }
-        DWORD stride = ((outWidth * 24 + 31) / 32) * 4;
+        DWORD stride = outWidth * 4;
         unsigned long long bitsBytes = (unsigned long long)stride * outHeight;
         unsigned long long dibBytes = sizeof(BITMAPINFOHEADER) + bitsBytes;
         unsigned long long totalBytes = (HEADER_WORDS + STRETCHDIB_WORDS + EOF_WORDS) * 2ull + dibBytes;
@@ -130,7 +131,7 @@ static HGLOBAL DecodeToMetafile(IWICImagingFactory* factory, const WCHAR* path)
         header.biWidth = (LONG)outWidth;
         header.biHeight = -(LONG)outHeight;   // top-down, as the decoder delivers rows
         header.biPlanes = 1;
-        header.biBitCount = 24;
+        header.biBitCount = 32;
         header.biCompression = BI_RGB;
         header.biSizeImage = (DWORD)bitsBytes;
         BYTE* dib = record + STRETCHDIB_WORDS * 2;

@@ -53,8 +53,10 @@ static int RleSound(const BYTE* data, DWORD size, int width, int height, int fou
     return at == size;
 }
 
-int BitmapFileSound(const char* fileName)
+int BitmapFileSound(const char* fileName, BitmapFileLayout* layout)
 {
+    BitmapFileLayout found;
+    ZeroMemory(&found, sizeof(found));
     HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
@@ -131,6 +133,17 @@ int BitmapFileSound(const char* fileName)
             bitsStart = offBits;
         if (bitsStart >= total)
             break;
+        found.width = (int)width;
+        found.height = (int)height;
+        found.topDown = topDown;
+        found.core = headerSize == sizeof(BITMAPCOREHEADER);
+        found.bits = bits;
+        found.compression = compression;
+        found.tableEntries = (int)tableEntries;
+        found.tableOffset = 14 + headerSize + (compression == BI_BITFIELDS && headerSize == sizeof(BITMAPINFOHEADER) ? 12 : 0);
+        found.bitsOffset = (DWORD)bitsStart;
+        if (compression == BI_BITFIELDS)
+            memcpy(found.masks, head + 14 + 40, 12);
         if (compression == BI_RGB || compression == BI_BITFIELDS) {
             long long stride = ((width * bits + 31) / 32) * 4;
             if (bitsStart + stride * height > total)
@@ -158,5 +171,64 @@ int BitmapFileSound(const char* fileName)
     if (stream)
         HeapFree(GetProcessHeap(), 0, stream);
     CloseHandle(file);
+    if (sound && layout)
+        *layout = found;
     return sound;
+}
+
+static int ReadAt(HANDLE file, DWORD offset, void* buffer, DWORD size)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = offset;
+    DWORD read = 0;
+    return SetFilePointerEx(file, to, NULL, FILE_BEGIN) && ReadFile(file, buffer, size, &read, NULL) && read == size;
+}
+
+HBITMAP ReadBitmapFile(const char* fileName, const BitmapFileLayout* layout)
+{
+    if (!layout || (layout->compression != BI_RGB && layout->compression != BI_BITFIELDS))
+        return 0;
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[256];
+    } info;
+    ZeroMemory(&info, sizeof(info));
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = layout->width;
+    info.header.biHeight = layout->topDown ? -layout->height : layout->height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = (WORD)layout->bits;
+    info.header.biCompression = layout->compression;
+    info.header.biClrUsed = layout->bits <= 8 ? (DWORD)layout->tableEntries : 0;
+    HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    HBITMAP section = 0;
+    do {
+        if (layout->compression == BI_BITFIELDS) {
+            memcpy(info.colours, layout->masks, 12);
+        } else if (layout->bits <= 8) {
+            int entries = layout->tableEntries > 256 ? 256 : layout->tableEntries;
+            BYTE table[256 * 4];
+            int entrySize = layout->core ? 3 : 4;
+            if (!ReadAt(file, layout->tableOffset, table, (DWORD)(entries * entrySize)))
+                break;
+            for (int i = 0; i < entries; ++i) {
+                info.colours[i].rgbBlue = table[i * entrySize];
+                info.colours[i].rgbGreen = table[i * entrySize + 1];
+                info.colours[i].rgbRed = table[i * entrySize + 2];
+            }
+        }
+        void* bits = 0;
+        section = CreateDIBSection(NULL, (BITMAPINFO*)&info, DIB_RGB_COLORS, &bits, NULL, 0);
+        if (!section || !bits)
+            break;
+        DWORD stride = (DWORD)((((long long)layout->width * layout->bits + 31) / 32) * 4);
+        if (!ReadAt(file, layout->bitsOffset, bits, stride * (DWORD)layout->height)) {
+            DeleteObject(section);
+            section = 0;
+        }
+    } while (0);
+    CloseHandle(file);
+    return section;
 }

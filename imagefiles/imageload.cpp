@@ -360,8 +360,14 @@ HBITMAP LoadPicture(const char* mask, int random)
     if (strcmp(tail, ".bmp") == 0 || strcmp(tail, ".dib") == 0 || strcmp(tail, ".rle") == 0) {
         // The platform's loader trusts the file's sizes; a damaged file is
         // turned away before it gets there.
-        if (!BitmapFileSound(name))
+        BitmapFileLayout layout;
+        if (!BitmapFileSound(name, &layout))
             return 0;
+        // The platform's loader turns top-down files upside down and
+        // mis-reads the colour tables of old-header ones: those are read
+        // here.
+        if (layout.topDown || layout.core)
+            return ReadBitmapFile(name, &layout);
         return (HBITMAP)LoadImageA(NULL, name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION | LR_LOADFROMFILE);
     }
     BITMAPINFOHEADER* d = ImportWithFilter(name);

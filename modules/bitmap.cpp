@@ -54,6 +54,7 @@ void GetBitmapStatus(BitmapStatus* status)
 void ResetBitmapStatus(void)
 {
     ZeroMemory(&bitmap.status, sizeof(bitmap.status));
+    bitmap.nextPicture = 0;
 }
 
 // --- The lock as the loader takes it ----------------------------------------
@@ -360,8 +361,26 @@ static DWORD LoaderSteps(ModuleRecord* record)
 
 // A fault anywhere in the loader (a damaged picture, a faulty import
 // filter) ends the loader alone: the lock is given back and the thread ends
-// with its own exit code. GCC has no __try; an exception registration on the
-// thread's stack catches what nothing inside the loader handles.
+// with its own exit code.
+static volatile DWORD loaderThreadId = 0;
+
+static void EndFaultingLoader(void)
+{
+    if (bitmap.stage == STAGE_HOLDS_LOCK) {
+        bitmap.stage = STAGE_DONE;
+        LeaveCriticalSection(&bitmap.pictureLock);
+    }
+    bitmap.stage = STAGE_DONE;
+    loaderThreadId = 0;
+    OutputDebugStringA("Vivra: a fault ended the picture loader\n");
+    bitmap.status.lastExitCode = EXIT_FAULT;
+    InterlockedIncrement(&bitmap.status.loadersEnded);
+    ExitThread(EXIT_FAULT);
+}
+
+#if defined(__i386__)
+// GCC has no __try; an exception registration on the thread's stack catches
+// what nothing inside the loader handles, as __except would.
 struct ExceptionRegistration {
     ExceptionRegistration* next;
     void* handler;
@@ -371,26 +390,48 @@ extern "C" EXCEPTION_DISPOSITION __cdecl LoaderFault(EXCEPTION_RECORD* exception
 {
     if (exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
         return ExceptionContinueSearch;
-    if (bitmap.stage == STAGE_HOLDS_LOCK) {
-        bitmap.stage = STAGE_DONE;
-        LeaveCriticalSection(&bitmap.pictureLock);
-    }
-    bitmap.stage = STAGE_DONE;
-    OutputDebugStringA("Vivra: a fault ended the picture loader\n");
-    bitmap.status.lastExitCode = EXIT_FAULT;
-    InterlockedIncrement(&bitmap.status.loadersEnded);
-    ExitThread(EXIT_FAULT);
+    EndFaultingLoader();
     return ExceptionContinueSearch;
 }
 
-static DWORD WINAPI LoaderThread(LPVOID parameter)
+static DWORD GuardedLoaderSteps(ModuleRecord* record)
 {
     ExceptionRegistration registration;
     registration.handler = (void*)LoaderFault;
     __asm__ __volatile__("movl %%fs:0, %0" : "=r"(registration.next));
     __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&registration) : "memory");
-    DWORD code = LoaderSteps((ModuleRecord*)parameter);
+    DWORD code = LoaderSteps(record);
     __asm__ __volatile__("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
+    return code;
+}
+#else
+// 64-bit builds (test runs only): table-based unwinding leaves no chain to
+// join, so hard faults on the loader thread are caught first-hand.
+static LONG CALLBACK LoaderFault(EXCEPTION_POINTERS* exception)
+{
+    DWORD code = exception->ExceptionRecord->ExceptionCode;
+    if (GetCurrentThreadId() != loaderThreadId ||
+        (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_ILLEGAL_INSTRUCTION &&
+         code != EXCEPTION_INT_DIVIDE_BY_ZERO && code != EXCEPTION_STACK_OVERFLOW))
+        return EXCEPTION_CONTINUE_SEARCH;
+    EndFaultingLoader();
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+static DWORD GuardedLoaderSteps(ModuleRecord* record)
+{
+    static PVOID handler = 0;
+    if (!handler)
+        handler = AddVectoredExceptionHandler(1, LoaderFault);
+    return LoaderSteps(record);
+}
+#endif
+
+static DWORD WINAPI LoaderThread(LPVOID parameter)
+{
+    loaderThreadId = GetCurrentThreadId();
+    DWORD code = GuardedLoaderSteps((ModuleRecord*)parameter);
+    loaderThreadId = 0;
     bitmap.stage = STAGE_DONE;
     bitmap.status.lastExitCode = code;
     InterlockedIncrement(&bitmap.status.loadersEnded);

@@ -11,4 +11,5 @@ struct BitmapStatus {
     int pictureHeight;
 };
 void GetBitmapStatus(BitmapStatus* status);
+// Clears the status and the time of the next picture, as at program start.
 void ResetBitmapStatus(void);
