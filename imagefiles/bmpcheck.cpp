@@ -195,7 +195,9 @@ HBITMAP ReadBitmapFile(const char* fileName, const BitmapFileLayout* layout)
     ZeroMemory(&info, sizeof(info));
     info.header.biSize = sizeof(BITMAPINFOHEADER);
     info.header.biWidth = layout->width;
-    info.header.biHeight = layout->topDown ? -layout->height : layout->height;
+    // Always bottom-up, like the platform loader's sections: top-down rows
+    // are laid in reverse.
+    info.header.biHeight = layout->height;
     info.header.biPlanes = 1;
     info.header.biBitCount = (WORD)layout->bits;
     info.header.biCompression = layout->compression;
@@ -227,6 +229,17 @@ HBITMAP ReadBitmapFile(const char* fileName, const BitmapFileLayout* layout)
         if (!ReadAt(file, layout->bitsOffset, bits, stride * (DWORD)layout->height)) {
             DeleteObject(section);
             section = 0;
+            break;
+        }
+        if (layout->topDown) {
+            BYTE* top = (BYTE*)bits;
+            BYTE* bottom = top + (size_t)(layout->height - 1) * stride;
+            for (; top < bottom; top += stride, bottom -= stride)
+                for (DWORD i = 0; i < stride; ++i) {
+                    BYTE t = top[i];
+                    top[i] = bottom[i];
+                    bottom[i] = t;
+                }
         }
     } while (0);
     CloseHandle(file);

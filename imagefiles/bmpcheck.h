@@ -22,6 +22,6 @@ struct BitmapFileLayout {
 // and describe a picture the loader can make; 0 for anything damaged.
 // `layout`, when given, receives where its parts lie.
 int BitmapFileSound(const char* fileName, BitmapFileLayout* layout);
-// Reads an uncompressed checked bitmap into a DIB section of its own depth
-// and row order; null on failure.
+// Reads an uncompressed checked bitmap into a bottom-up DIB section of its
+// own depth; null on failure.
 HBITMAP ReadBitmapFile(const char* fileName, const BitmapFileLayout* layout);

@@ -331,21 +331,30 @@ void ReleaseImported(BITMAPINFOHEADER* dib)
 
 static HBITMAP SectionFromImported(BITMAPINFOHEADER* d)
 {
-    // The colours-important field holds the block handle, not a count.
+    // The colours-important field holds the block handle, not a count; the
+    // section is bottom-up whatever the filter's row order.
     DWORD handleField = d->biClrImportant;
+    LONG heightField = d->biHeight;
+    int height = heightField < 0 ? -heightField : heightField;
     d->biClrImportant = 0;
+    d->biHeight = height;
     void* bits = 0;
     HBITMAP section = CreateDIBSection(NULL, (BITMAPINFO*)d, DIB_RGB_COLORS, &bits, NULL, 0);
     d->biClrImportant = handleField;
+    d->biHeight = heightField;
     if (!section || !bits) {
         if (section)
             DeleteObject(section);
         return 0;
     }
-    int height = d->biHeight < 0 ? -d->biHeight : d->biHeight;
     size_t row = (size_t)((d->biWidth * d->biPlanes * d->biBitCount + 31) / 32) * 4;
     const BYTE* source = (const BYTE*)d + PackedBitsOffset(d);
-    memcpy(bits, source, row * (size_t)height);
+    if (heightField > 0) {
+        memcpy(bits, source, row * (size_t)height);
+    } else {
+        for (int y = 0; y < height; ++y)
+            memcpy((BYTE*)bits + row * (size_t)(height - 1 - y), source + row * (size_t)y, row);
+    }
     return section;
 }
 

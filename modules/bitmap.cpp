@@ -226,11 +226,8 @@ static DWORD LoadFile(ModuleRecord* record, const char* mask)
         return EXIT_NO_PICTURE;
     }
     int grey = bitmap.forceGradient == 1 || depth > 8;
-    // The grey conversion copies rows as they lie in memory, so the picture
-    // keeps the source's row order.
-    int rows = depth > 8 && source.dsBmih.biHeight < 0 ? -h : h;
     void* bits = 0;
-    bitmap.picture = CreateDib8(bitmap.sourceDc, grey, w, rows, &bitmap.pictureInfo, &bits);
+    bitmap.picture = CreateDib8(bitmap.sourceDc, grey, w, h, &bitmap.pictureInfo, &bits);
     if (!bitmap.picture || !bits) {
         DeleteSource();
         DeletePicture();
