@@ -266,18 +266,29 @@ protected:
         oldBootSaver = BootSaver();
         RemoveTree(TEST_ROOT);
         CreateDirectoryA(TEST_ROOT, NULL);
-        startup = Join(TEST_ROOT, "Startup");
-        desktop = Join(TEST_ROOT, "Desktop");
+        // The shell keeps these values in step with the real folders (it
+        // rewrites them when it looks a folder up), so the items go into the
+        // prefix's own Startup and Desktop folders.
+        startup = oldStartup != "<missing>" ? oldStartup : Join(TEST_ROOT, "Startup");
+        desktop = oldDesktop != "<missing>" ? oldDesktop : Join(TEST_ROOT, "Desktop");
         destination = Join(TEST_ROOT, "Vivra");
         savedSettings = Join(desktop, "VRNX - Saved Settings");
-        CreateDirectoryA(startup.c_str(), NULL);
-        CreateDirectoryA(desktop.c_str(), NULL);
+        CreateFolders(startup);
+        CreateFolders(desktop);
         CreateDirectoryA(destination.c_str(), NULL);
+        RemoveTree(savedSettings);
         CreateDirectoryA(savedSettings.c_str(), NULL);
         SetString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Startup", startup);
         SetString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Desktop", desktop);
         installedSaver = Join(SystemFolder(), "VIVRA.SCR");
         Install();
+    }
+
+    static void CreateFolders(const std::string& path)
+    {
+        for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+            CreateDirectoryA(path.substr(0, at).c_str(), NULL);
+        CreateDirectoryA(path.c_str(), NULL);
     }
 
     void TearDown() override
@@ -288,6 +299,9 @@ protected:
         }
         DeleteFileA(Join(SystemFolder(), "OTHERSAV.SCR").c_str());
         DeleteFileA(Join(WindowsFolder(), "VRNXSLX.HLP").c_str());
+        DeleteFileA(Join(startup, "Runner.EXE").c_str());
+        DeleteFileA(Join(desktop, "VRNX.EXE").c_str());
+        RemoveTree(savedSettings);
         RemoveTree(TEST_ROOT);
         RestoreString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Startup", oldStartup);
         RestoreString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Desktop", oldDesktop);
