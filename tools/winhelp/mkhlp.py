@@ -245,7 +245,7 @@ def read_topic(path):
             p.font(FONT_FIXED)
             p.write(text)
         else:
-            p = Paragraph(PARA_SPACE_ABOVE, {PARA_SPACE_ABOVE: 6})
+            p = Paragraph(PARA_SPACE_ABOVE, {PARA_SPACE_ABOVE: 12})
             add_inline(p, text, FONT_BODY)
         topic.targets += p.targets
         topic.links.append(p.record())
