@@ -6,6 +6,9 @@
 vivra_arch() {
     if [ -n "${VIVRA_ARCH:-}" ]; then
         echo "$VIVRA_ARCH"
+    elif grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+        # 32-bit code would run only through qemu's emulation, where Wine hangs.
+        echo x86_64
     elif [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
         echo i686
     else
