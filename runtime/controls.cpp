@@ -332,3 +332,12 @@ float ControlValue(int source, float* state, int sense, float rangeLo, float ran
     float value = Narrow(low + (high - low) * *state);
     return Finite(value) ? value : low;
 }
+
+float WithinLimits(float value, int minimum, int maximum)
+{
+    if (!(value >= (float)minimum))
+        return (float)minimum;
+    if (value > (float)maximum)
+        return (float)maximum;
+    return value;
+}
