@@ -7,9 +7,11 @@
 // often as "Strength" says, as the render loop runs it.
 //
 // Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [--no-worst]
-//                    [--worst-only] [module names...]
+//                    [--worst-only] [--sphere-gdi] [module names...]
+// --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy.
 #include "graphics/palette.h"
 #include "graphics/surface.h"
+#include "modules/sphere.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
 #include "runtime/framework.h"
@@ -284,6 +286,8 @@ int main(int argc, char** argv)
             doPresent = 0;
         } else if (!strcmp(argv[i], "--no-modules")) {
             doModules = 0;
+        } else if (!strcmp(argv[i], "--sphere-gdi")) {
+            sphereDirectStamps = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {
