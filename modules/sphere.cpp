@@ -466,6 +466,7 @@ int SphereFrame(ModuleRecord* record)
         DirectStamps direct;
         GdiFlush();
         int useDirect = PrepareDirect(dc, &direct);
+        int stampedDirect = 0;
         for (int s = 0; s < sphere.symmetry; ++s) {
             spin = angle - spin;   // the phase alternates between two values
             float a = (float)s * angle;
@@ -516,6 +517,7 @@ int SphereFrame(ModuleRecord* record)
                     int qx = px + ox;
                     int qy = py + oy;
                     if (directCopy) {
+                        stampedDirect = 1;
                         DirectStamp(&direct, stampRects, stampCount, px - tcx, py - tcy, qx - drawSize / 2,
                                     qy - drawSize / 2, drawSize, clipCell);
                         if (sphere.mirror)
@@ -539,6 +541,9 @@ int SphereFrame(ModuleRecord* record)
             if (useDirect && !directCopy)
                 GdiFlush();
         }
+        // A clipped blit leaves the surface unclipped; so does the copy.
+        if (stampedDirect)
+            SelectClipRgn(dc, NULL);
     }
     if (TickPassed(TickCount(), sphere.restartTime))
         SphereBegin(record);
