@@ -170,10 +170,26 @@ static LRESULT CALLBACK SheetWindowProc(HWND sheet, UINT message, WPARAM wParam,
     return CallWindowProcA(sheetProcedure, sheet, message, wParam, lParam);
 }
 
+// The sheet's owner is the hidden entry dialog: place the sheet in the
+// middle of the work area, so that all of it and its buttons are on screen.
+static void CentreSheet(HWND sheet)
+{
+    RECT area, box;
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0) || !GetWindowRect(sheet, &box))
+        return;
+    int width = box.right - box.left, height = box.bottom - box.top;
+    int x = area.left + (area.right - area.left - width) / 2;
+    int y = area.top + (area.bottom - area.top - height) / 2;
+    SetWindowPos(sheet, NULL, x < area.left ? area.left : x, y < area.top ? area.top : y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 static int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM)
 {
-    if (message == PSCB_INITIALIZED && sheet && !sheetProcedure)
+    if (message == PSCB_INITIALIZED && sheet && !sheetProcedure) {
         sheetProcedure = (WNDPROC)SetWindowLongPtrA(sheet, GWLP_WNDPROC, (LONG_PTR)SheetWindowProc);
+        CentreSheet(sheet);
+    }
     return 0;
 }
 
