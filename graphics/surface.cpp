@@ -252,6 +252,13 @@ void SetPresentPeriod(double milliseconds)
     presentPeriod = milliseconds > 0 ? milliseconds : 0;
 }
 
+int PaletteEmulationWanted(HDC dc)
+{
+    DWORD mode = 0;
+    ReadSaverValue("PaletteEmulation", REG_DWORD, &mode, sizeof(mode));
+    return mode == 1 || (mode != 2 && dc && !(GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE));
+}
+
 HDC AcquireDrawSurface(HWND window, int* width, int* height)
 {
     RECT client;
@@ -261,9 +268,7 @@ HDC AcquireDrawSurface(HWND window, int* width, int* height)
     *height = client.bottom;
     HDC dc = GetDC(window);
 
-    DWORD mode = 0;
-    ReadSaverValue("PaletteEmulation", REG_DWORD, &mode, sizeof(mode));
-    int emulate = mode == 1 || (mode != 2 && dc && !(GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE));
+    int emulate = PaletteEmulationWanted(dc);
     if (!emulate || drawSurface.dc || *width <= 0 || *height <= 0)
         return dc;
     if (!CreateEmulatedSurface(&drawSurface, *width, *height))
