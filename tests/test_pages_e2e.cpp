@@ -191,6 +191,7 @@ TEST_F(PagesTest, SoundStatusFollowsTheInstalledAnalyzer)
     SetAnalyzerVersion(0, 0);
 
     // The check boxes reach the display saved on OK.
+    DWORD wantAutoRun = !ButtonChecked(page, 1043), wantShowInfo = !ButtonChecked(page, 1039);
     ClickButton(page, 1043);
     ClickButton(page, 1039);
     Finish(PSBTN_OK);
@@ -204,8 +205,8 @@ TEST_F(PagesTest, SoundStatusFollowsTheInstalledAnalyzer)
     size = sizeof(showInfo);
     RegQueryValueExA(key, "ShowInfo", NULL, NULL, (BYTE*)&showInfo, &size);
     RegCloseKey(key);
-    EXPECT_EQ(1u, autoRun);
-    EXPECT_EQ(1u, showInfo);
+    EXPECT_EQ(wantAutoRun, autoRun);
+    EXPECT_EQ(wantShowInfo, showInfo);
 }
 
 TEST_F(PagesTest, LaunchRunsTheRegisteredCommand)
@@ -231,17 +232,19 @@ TEST_F(PagesTest, LaunchRunsTheRegisteredCommand)
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Sonalyx");
 }
 
-// CTRL as the sheet's thread sees it when it handles the next message.
+// CTRL as the sheet's thread sees it when it handles the next message: the
+// test shares the sheet thread's input state and sets the key there.
 void HoldControl(HWND sheet, int down)
 {
-    SetForegroundWindow(sheet);
-    INPUT input;
-    memset(&input, 0, sizeof(input));
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = VK_CONTROL;
-    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    SendInput(1, &input, sizeof(input));
-    Sleep(1500);
+    DWORD sheetThread = GetWindowThreadProcessId(sheet, NULL);
+    AttachThreadInput(GetCurrentThreadId(), sheetThread, TRUE);
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = down ? 0x80 : 0;
+    keys[VK_LCONTROL] = down ? 0x80 : 0;
+    SetKeyboardState(keys);
+    if (!down)
+        AttachThreadInput(GetCurrentThreadId(), sheetThread, FALSE);
 }
 
 TEST_F(PagesTest, PaletteRowsCtrlCustomAndSharedCycleRate)
@@ -369,12 +372,16 @@ TEST_F(PagesTest, DisplayPageStoresTestsAndRestoresTheMode)
     }
     // Set writes the selected item's record at once; Cancel keeps it.
     SendMessageA(list, LB_SETCURSEL, count - 1, 0);
-    char itemText[MODE_TEXT_SIZE] = "";
-    SendMessageA(list, LB_GETTEXT, count - 1, (LPARAM)itemText);
     ClickButton(page, 1106);
-    EXPECT_EQ(std::string(itemText), ControlText(page, 1040));
     std::string stored = StoredMode();
     ASSERT_EQ((size_t)DISPLAY_MODE_SIZE, stored.size());
+    DEVMODEA mode;
+    memset(&mode, 0, sizeof(mode));
+    memcpy(&mode, stored.data(), DISPLAY_MODE_SIZE);
+    EXPECT_EQ((WORD)DISPLAY_MODE_SIZE, mode.dmSize);
+    char itemText[MODE_TEXT_SIZE] = "";
+    FormatModeText(itemText, &mode);
+    EXPECT_EQ(std::string(itemText), ControlText(page, 1040));
     Finish(PSBTN_CANCEL);
     EXPECT_EQ(stored, StoredMode()) << "Cancel keeps the stored mode";
 
