@@ -165,7 +165,12 @@ static void InitDisplayPage(HWND page)
     ShowStoredMode(page);
     CurrentModeText(text);
     SetDlgItemTextA(page, ID_CURRENT_MODE, text);
-    if (OpenDirectDraw(GetParent(page), DDSCL_NORMAL)) {
+    // DirectDraw is asked through a hidden window of its own: on some
+    // systems a cooperative level leaves the window it was set for to
+    // DirectDraw's drawing, and the sheet would show nothing but a blank.
+    HWND probe = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, 0, 0, 1, 1, GetParent(page), NULL,
+                                 (HINSTANCE)GetWindowLongPtrA(page, GWLP_HINSTANCE), NULL);
+    if (probe && OpenDirectDraw(probe, DDSCL_NORMAL)) {
         EnumerateModes(AddMode, list);
         SendMessageA(list, LB_SETCURSEL, 0, 0);
     } else {
@@ -179,6 +184,8 @@ static void InitDisplayPage(HWND page)
     }
     // A half-opened DirectDraw is let go as well.
     ReleaseDisplayMode();
+    if (probe)
+        DestroyWindow(probe);
 }
 
 static void SetMode(HWND page)
