@@ -162,10 +162,10 @@ static WNDPROC sheetProcedure = 0;
 
 static LRESULT CALLBACK SheetWindowProc(HWND sheet, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
+    if ((message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) || message == WM_DISPLAYCHANGE) {
         HWND page = (HWND)SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0);
         if (page)
-            SendMessageA(page, WM_ACTIVATE, wParam, lParam);
+            SendMessageA(page, message, wParam, lParam);
     }
     return CallWindowProcA(sheetProcedure, sheet, message, wParam, lParam);
 }
