@@ -8,6 +8,8 @@ command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-po
 command -v cmake >/dev/null || need+=(cmake)
 command -v wine >/dev/null || need+=(wine wine32:i386)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+# The setup tests for 64-bit Windows run in a 64-bit prefix.
+dpkg -s wine64 >/dev/null 2>&1 || need+=(wine64)
 command -v Xvfb >/dev/null || need+=(xvfb)
 command -v xwd >/dev/null || need+=(x11-apps)
 command -v xdpyinfo >/dev/null || need+=(x11-utils)
