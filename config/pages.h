@@ -42,6 +42,8 @@ enum {
 extern volatile int unsavedChanges;
 // The Main Settings page's list of displays, refilled after a test run.
 extern HWND displayListWindow;
+// The module of the module page that was activated last.
+extern int currentModule;
 
 void ShowHelp(int topic);
 void TestAllSettings(void);

@@ -218,6 +218,13 @@ static int CreatePresentBuffer(int width, int height)
     return 1;
 }
 
+int PaletteEmulationWanted(HDC dc)
+{
+    DWORD mode = 0;
+    ReadSaverValue("PaletteEmulation", REG_DWORD, &mode, sizeof(mode));
+    return mode == 1 || (mode != 2 && dc && !(GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE));
+}
+
 HDC AcquireDrawSurface(HWND window, int* width, int* height)
 {
     RECT client;
@@ -227,9 +234,7 @@ HDC AcquireDrawSurface(HWND window, int* width, int* height)
     *height = client.bottom;
     HDC dc = GetDC(window);
 
-    DWORD mode = 0;
-    ReadSaverValue("PaletteEmulation", REG_DWORD, &mode, sizeof(mode));
-    int emulate = mode == 1 || (mode != 2 && dc && !(GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE));
+    int emulate = PaletteEmulationWanted(dc);
     if (!emulate || drawSurface.dc || *width <= 0 || *height <= 0)
         return dc;
     if (!CreateEmulatedSurface(&drawSurface, *width, *height))

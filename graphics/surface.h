@@ -47,6 +47,8 @@ HPALETTE EmulatedSurfacePalette(HDC dc);
 // emulated on a device without a hardware palette, or always when the saver
 // value "PaletteEmulation" is 1 (2: never; 0 or missing: by the device).
 HDC AcquireDrawSurface(HWND window, int* width, int* height);
+// 1 when a saver drawing on this device would emulate the palette.
+int PaletteEmulationWanted(HDC dc);
 void ReleaseDrawSurface(HWND window, HDC dc);
 
 // Selects the font, computes the full-screen flag (also published in the

@@ -28,16 +28,6 @@ static const char launcherClass[] = "Zelkor v3.0";
 
 // --- Folders and files --------------------------------------------------------
 
-int IsSetupProgram(void)
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, sizeof(path));
-    if (!length || length >= sizeof(path))
-        return 0;
-    CharUpperA(path);
-    return strstr(path, "SETUP.EXE") != NULL;
-}
-
 int SourceFolder(char* folder, int size)
 {
     char path[MAX_PATH];
@@ -416,23 +406,32 @@ int ChooseFolder(HWND page, char* buffer)
 
 // --- The wizard -------------------------------------------------------------------
 
-static HFONT headingFont;
+// Each page keeps its own bold copy of the dialog font for its title line.
+static HFONT headingFonts[PAGE_COUNT];
 
-static void SetHeadingFont(HWND page)
+static void SetHeadingFont(HWND page, int number)
 {
     HWND heading = GetDlgItem(page, SETUP_HEADING);
-    if (!heading)
+    if (!heading || number < 0 || number >= PAGE_COUNT)
         return;
-    if (!headingFont) {
+    if (!headingFonts[number]) {
         LOGFONTA font;
         HFONT pageFont = (HFONT)SendMessageA(page, WM_GETFONT, 0, 0);
         if (!pageFont || !GetObjectA(pageFont, sizeof(font), &font))
             return;
         font.lfWeight = FW_BOLD;
-        headingFont = CreateFontIndirectA(&font);
+        headingFonts[number] = CreateFontIndirectA(&font);
     }
-    if (headingFont)
-        SendMessageA(heading, WM_SETFONT, (WPARAM)headingFont, FALSE);
+    if (headingFonts[number])
+        SendMessageA(heading, WM_SETFONT, (WPARAM)headingFonts[number], FALSE);
+}
+
+static void FreeHeadingFont(int number)
+{
+    if (number >= 0 && number < PAGE_COUNT && headingFonts[number]) {
+        DeleteObject(headingFonts[number]);
+        headingFonts[number] = 0;
+    }
 }
 
 static void ShowDestination(HWND page)
@@ -537,9 +536,12 @@ INT_PTR CALLBACK SetupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         }
         SendDlgItemMessageA(page, SETUP_DESTINATION, EM_LIMITTEXT, MAX_PATH - 1, 0);
         ShowDestination(page);
-        SetHeadingFont(page);
+        SetHeadingFont(page, (int)GetWindowLongPtrA(page, DWLP_USER));
         return TRUE;
     }
+    case WM_DESTROY:
+        FreeHeadingFont((int)GetWindowLongPtrA(page, DWLP_USER));
+        return FALSE;
     case WM_NOTIFY: {
         const NMHDR* header = (const NMHDR*)lParam;
         int number = (int)GetWindowLongPtrA(page, DWLP_USER);
@@ -577,44 +579,6 @@ INT_PTR CALLBACK SetupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         return FALSE;
     }
     return FALSE;
-}
-
-INT_PTR RunSetupWizard(HWND owner)
-{
-    static const char* const templates[PAGE_COUNT] = {"DLGDIRECTORY", "DLGINSTALL", "DLGCONFIGURE"};
-    static const char* const titles[PAGE_COUNT] = {"Directory", "Options", "Configure"};
-    HINSTANCE instance = GetModuleHandleA(NULL);
-    PROPSHEETPAGEA pages[PAGE_COUNT];
-    memset(pages, 0, sizeof(pages));
-    for (int i = 0; i < PAGE_COUNT; ++i) {
-        pages[i].dwSize = sizeof(pages[i]);
-        pages[i].dwFlags = PSP_USETITLE | PSP_USEICONID;
-        pages[i].hInstance = instance;
-        pages[i].pszTemplate = templates[i];
-        pages[i].pszIcon = MAKEINTRESOURCEA(100);
-        pages[i].pszTitle = titles[i];
-        pages[i].pfnDlgProc = SetupPageProc;
-        pages[i].lParam = i;
-    }
-    char caption[64];
-    snprintf(caption, sizeof(caption), SETUP_CAPTION_FORMAT, VIVRA_MAJOR, VIVRA_MINOR, VIVRA_BUILD);
-    PROPSHEETHEADERA header;
-    memset(&header, 0, sizeof(header));
-    header.dwSize = sizeof(header);
-    header.dwFlags = PSH_WIZARD | PSH_PROPSHEETPAGE | PSH_USEICONID;
-    header.hwndParent = owner;
-    header.hInstance = instance;
-    header.pszIcon = MAKEINTRESOURCEA(100);
-    header.pszCaption = caption;
-    header.nPages = PAGE_COUNT;
-    header.nStartPage = 0;
-    header.ppsp = pages;
-    INT_PTR result = PropertySheetA(&header);
-    if (headingFont) {
-        DeleteObject(headingFont);
-        headingFont = 0;
-    }
-    return result;
 }
 
 // --- Import filters -------------------------------------------------------------

@@ -56,6 +56,3 @@ int RunningUnderWow64(void);
 // The installed VIVRA.SCR as other programs must name it: in the system
 // folder, which for a 32-bit program on 64-bit Windows is SysWOW64.
 int InstalledSaverPath(char* path, int size);
-
-// Shows the three-page setup wizard; returns PropertySheet's result.
-INT_PTR RunSetupWizard(HWND owner);
