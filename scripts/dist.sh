@@ -18,8 +18,8 @@ take() {   # take SOURCE NAME
     if [ -f "$1" ]; then cp "$1" "$out/$2"; else missing+=("$2"); fi
 }
 take "$build/Vivra.scr" Setup.EXE
-take "$build/UnInstall.exe" UnInstall.EXE
-take "$(find "$build" -maxdepth 3 -iname VRNXSLX.HLP -not -path "*/dist/*" | head -n1)" VRNXSLX.HLP
+take "$build/UnInstall.EXE" UnInstall.EXE
+take "$build/VRNXSLX.HLP" VRNXSLX.HLP
 take "$build/VIVIMP32.FLT" VIVIMP32.FLT
 for f in ReadMe.TXT License.TXT File_ID.DIZ Slogan.TXT; do take "$root/dist/$f" "$f"; done
 cp "$root"/dist/displays/*.VIV "$out/"
