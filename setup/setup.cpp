@@ -3,6 +3,7 @@
 // programs read.
 #include "setup/setup.h"
 #include "config/pages.h"
+#include "imagefiles/filterreg.h"
 #include "settings/registry.h"
 #include "settings/vivfile.h"
 #include <commctrl.h>
@@ -585,21 +586,12 @@ INT_PTR CALLBACK SetupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
 
 int InstallImportFilters(const char* destination)
 {
-    char source[MAX_PATH], mask[MAX_PATH];
-    if (!SourceFolder(source, sizeof(source)))
+    // The saver's own filter: copied beside the saver and registered where
+    // the picture loader looks for filters (machine-wide: without
+    // administrator rights the registration fails quietly).
+    char path[MAX_PATH];
+    if (!CopyFromSource(IMPORT_FILTER_FILE, destination) ||
+        !JoinPath(path, sizeof(path), destination, IMPORT_FILTER_FILE))
         return 0;
-    snprintf(mask, sizeof(mask), "%s*.FLT", source);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(mask, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    int registered = 0;
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !HasExtension(found.cFileName, ".FLT"))
-            continue;
-        if (CopyFromSource(found.cFileName, destination))
-            ++registered;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return registered;
+    return RegisterImportFilter(path);
 }

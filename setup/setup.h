@@ -45,8 +45,8 @@ void InstallDesktopDisplays(void);
 void InstallAnalyzer(void);
 // Makes the installed saver the default screen saver.
 void SetDefaultSaver(void);
-// Copies the source folder's import filters (*.FLT) into the destination and
-// registers them; returns how many were registered.
+// Copies the source folder's import filter into the destination and
+// registers it there; 1 when registered.
 int InstallImportFilters(const char* destination);
 // The folder-only open dialog; 1 with the chosen folder in `buffer`.
 int ChooseFolder(HWND page, char* buffer);

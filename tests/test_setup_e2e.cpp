@@ -8,6 +8,7 @@
 #include "settings/registry.h"
 #include "setup/setup.h"
 #include "settings/vivfile.h"
+#include "imagefiles/filterreg.h"
 #include <commctrl.h>
 #include <vector>
 
@@ -64,6 +65,7 @@ protected:
         CloseWindowsOf("Zelkor v3.0", NULL);
         CloseWindowsOf("Older Launcher", NULL);
         SetLogPixels(0);
+        UnregisterImportFilter();
     }
 };
 
@@ -167,7 +169,7 @@ TEST_F(Setup, InstallsFilesDisplaysAndSettings)
     EXPECT_TRUE(FileExists(installed));
     EXPECT_EQ(ReadFileText(installed), ReadFileText(distribution + "\\Setup.EXE").substr(0, 4096));
     EXPECT_TRUE(FileExists(WindowsFolder() + "\\VRNXSLX.HLP"));
-    for (const char* name : {"Setup.EXE", "Runner.EXE", "ReadMe.TXT", "License.TXT", "File_ID.DIZ",
+    for (const char* name : {"Setup.EXE", "Runner.EXE", "ReadMe.TXT", "License.TXT", "File_ID.DIZ", "VIVIMP32.FLT",
                              "Sample Bezier.VIV", "Sample Star.VIV"})
         EXPECT_TRUE(FileExists(destination + "\\" + name)) << name;
     EXPECT_FALSE(FileExists(destination + "\\Slogan.TXT"));
@@ -193,6 +195,10 @@ TEST_F(Setup, InstallsFilesDisplaysAndSettings)
         EXPECT_EQ(uninstall, destination + "\\UnInstall.EXE");
         EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName"), "The Vivarent Screen Saver");
     }
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE,
+                                 "SOFTWARE\\Microsoft\\Shared Tools\\Graphics Filters\\Import\\Vivra PNG", "Path"),
+              destination + "\\VIVIMP32.FLT")
+        << "the import filter is registered where it was installed";
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "SCRNSAVE.EXE"), installed);
     char ini[MAX_PATH] = "";
     GetPrivateProfileStringA("BOOT", "SCRNSAVE.EXE", "", ini, sizeof(ini), "SYSTEM.INI");

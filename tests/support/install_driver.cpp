@@ -97,6 +97,11 @@ int MakeDistribution(const std::string& folder, unsigned parts)
         WriteTextFile(folder + "\\File_ID.DIZ", "The Vivarent Screen Saver\r\n");
         WriteTextFile(folder + "\\VRNXSLX.HLP", "help\r\n");
     }
+    if (parts & DIST_FILTER) {
+        std::string filter = WindowsPathOf("VIVRA_FLT");
+        if (!CopyFileA(filter.c_str(), (folder + "\\VIVIMP32.FLT").c_str(), FALSE))
+            return 0;
+    }
     if (parts & DIST_SLOGAN)
         WriteTextFile(folder + "\\Slogan.TXT", DistributionSlogan());
     return 1;

@@ -12,7 +12,8 @@ enum DistributionPart {
     DIST_ANALYZER = 4,     // a Sonalyx.EXE (a stand-in that shows a window)
     DIST_TEXTS = 8,        // ReadMe.TXT, License.TXT, File_ID.DIZ, VRNXSLX.HLP
     DIST_SLOGAN = 16,      // a Slogan.TXT of 300 bytes
-    DIST_ALL = 31
+    DIST_FILTER = 32,      // the built import filter VIVIMP32.FLT
+    DIST_ALL = 63
 };
 
 // A fresh folder under the temporary folder (removed first when present).
