@@ -10,6 +10,7 @@
 #include "settings/vivfile.h"
 #include "imagefiles/filterreg.h"
 #include <commctrl.h>
+#include <dlgs.h>
 #include <vector>
 
 static std::string ReadFileText(const std::string& path)
@@ -103,6 +104,24 @@ TEST_F(Setup, ProposesEarlierFolderAndRefusesAnInvalidOne)
     EXPECT_EQ(GetFileAttributesA(invalid.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, SAVER_KEY, "VivraDir"), earlier)
         << "nothing is installed before page 1";
+
+    // Browse: the folder-only dialog starts in the folder typed and hands
+    // back the folder the user stands in.
+    SendMessageA(GetDlgItem(page, SETUP_DESTINATION), WM_SETTEXT, 0, (LPARAM)earlier.c_str());
+    ClickButton(page, SETUP_BROWSE);
+    HWND browse = WaitForMessageBox(setup.info.dwProcessId, "Select Destination Directory", NULL, 30000);
+    ASSERT_NE(browse, nullptr) << "Browse did not open the folder dialog";
+    EXPECT_NE(GetDlgItem(browse, lst2), nullptr);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(browse, lst1))) << "the dialog shows folders and drives only";
+    Sleep(500);
+    ScreenshotTo("setup_browse.bmp");
+    AnswerMessageBox(browse, IDOK);
+    for (int i = 0; i < 100 && IsWindow(browse); ++i)
+        Sleep(100);
+    EXPECT_FALSE(IsWindow(browse));
+    Sleep(300);
+    GetDlgItemTextA(page, SETUP_DESTINATION, shown, sizeof(shown));
+    EXPECT_EQ(lstrcmpiA(shown, earlier.c_str()), 0) << shown;
 
     PostMessageA(setup.wizard, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
     EXPECT_TRUE(EndSetup(&setup, 30000));
