@@ -22,7 +22,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     windowClass.hInstance = instance;
     windowClass.lpszClassName = className;
     RegisterClassA(&windowClass);
-    HWND window = CreateWindowA(className, title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 80, NULL, NULL, instance, NULL);
+    HWND window = CreateWindowA(className, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 80, NULL, NULL, instance, NULL);
     if (!window)
         return 1;
     SetTimer(window, 1, 60000, NULL);

@@ -182,10 +182,16 @@ int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs)
     startup.cb = sizeof(startup);
     if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup, &setup->info))
         return 0;
-    char caption[64];
-    wsprintfA(caption, SETUP_CAPTION_FORMAT, 3, 6, 505);
-    setup->wizard = WaitForWindow(setup->info.dwProcessId, NULL, caption, timeoutMs);
-    return setup->wizard != NULL;
+    // The wizard: the process's dialog window that holds a current page.
+    DWORD start = GetTickCount();
+    for (;;) {
+        setup->wizard = WaitForWindow(setup->info.dwProcessId, "#32770", NULL, timeoutMs);
+        if (setup->wizard && SendMessageA(setup->wizard, PSM_GETCURRENTPAGEHWND, 0, 0))
+            return 1;
+        if (GetTickCount() - start > timeoutMs)
+            return 0;
+        Sleep(100);
+    }
 }
 
 HWND CurrentPage(const SetupProcess* setup)
