@@ -233,8 +233,12 @@ TEST_F(Setup, InstallsFilesDisplaysAndSettings)
     ClickButton(last, SETUP_TEST_DRIVE);
     HWND sheet = FindTopWindow(NULL, "Vivra v3.6.505", 60000);
     EXPECT_NE(sheet, nullptr) << "Test Drive did not open the configuration sheet";
-    if (sheet)
+    if (sheet) {
         PostMessageA(sheet, WM_COMMAND, IDCANCEL, 0);
+        for (int i = 0; i < 100 && IsWindow(sheet); ++i)
+            Sleep(100);
+        EXPECT_FALSE(IsWindow(sheet)) << "the configuration sheet did not close";
+    }
 
     EXPECT_TRUE(EndSetup(&setup, 30000)) << "Finish did not end setup";
     DeleteFileA((desktop + "\\VRNX.EXE").c_str());

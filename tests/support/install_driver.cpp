@@ -172,6 +172,26 @@ HWND FindTopWindow(const char* className, const char* title, DWORD timeoutMs)
     return WaitForWindow(0, className, title, timeoutMs);
 }
 
+struct WizardSearch {
+    DWORD processId;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchWizard(HWND window, LPARAM lParam)
+{
+    WizardSearch* search = (WizardSearch*)lParam;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof(className));
+    if (owner != search->processId || lstrcmpA(className, "#32770") != 0 || !IsWindowVisible(window))
+        return TRUE;
+    if (!SendMessageA(window, PSM_GETCURRENTPAGEHWND, 0, 0))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs)
 {
     ZeroMemory(setup, sizeof(*setup));
@@ -182,11 +202,14 @@ int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs)
     startup.cb = sizeof(startup);
     if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup, &setup->info))
         return 0;
-    // The wizard: the process's dialog window that holds a current page.
+    // The wizard: the process's dialog window that holds a current page (the
+    // screen-saver library's own empty dialog is there too).
     DWORD start = GetTickCount();
     for (;;) {
-        setup->wizard = WaitForWindow(setup->info.dwProcessId, "#32770", NULL, timeoutMs);
-        if (setup->wizard && SendMessageA(setup->wizard, PSM_GETCURRENTPAGEHWND, 0, 0))
+        WizardSearch search = {setup->info.dwProcessId, NULL};
+        EnumWindows(MatchWizard, (LPARAM)&search);
+        setup->wizard = search.found;
+        if (setup->wizard)
             return 1;
         if (GetTickCount() - start > timeoutMs)
             return 0;
