@@ -83,7 +83,8 @@ TEST_F(Setup, ProposesEarlierFolderAndRefusesAnInvalidOne)
     ASSERT_TRUE(WriteSaverValue("VivraDir", REG_SZ, earlier.c_str(), (DWORD)earlier.size() + 1));
 
     SetupProcess setup;
-    ASSERT_TRUE(StartSetup(distribution, &setup, 60000)) << "no wizard";
+    ASSERT_TRUE(StartSetup(distribution, &setup, 60000))
+            << "no wizard; setup's exit code " << SetupExitCode(&setup);
     HWND page = WaitForPage(&setup, SETUP_DESTINATION, 30000);
     ASSERT_NE(page, nullptr);
     char shown[MAX_PATH] = "";
@@ -163,7 +164,8 @@ TEST_F(Setup, InstallsFilesDisplaysAndSettings)
     WritePrivateProfileStringA("BOOT", "SCRNSAVE.EXE", "(None)", "SYSTEM.INI");
 
     SetupProcess setup;
-    ASSERT_TRUE(StartSetup(distribution, &setup, 60000)) << "no wizard";
+    ASSERT_TRUE(StartSetup(distribution, &setup, 60000))
+            << "no wizard; setup's exit code " << SetupExitCode(&setup);
     HWND page = WaitForPage(&setup, SETUP_DESTINATION, 30000);
     ASSERT_NE(page, nullptr);
     SendMessageA(GetDlgItem(page, SETUP_DESTINATION), WM_SETTEXT, 0, (LPARAM)destination.c_str());
@@ -255,7 +257,8 @@ TEST_F(Setup, PagesAtTwoResolutions)
         SetLogPixels(dpi);
         std::string destination = FreshFolder(dpi == 96 ? "Vivra96" : "Vivra144");
         SetupProcess setup;
-        ASSERT_TRUE(StartSetup(distribution, &setup, 60000)) << "no wizard";
+        ASSERT_TRUE(StartSetup(distribution, &setup, 60000))
+            << "no wizard; setup's exit code " << SetupExitCode(&setup);
         HWND page = WaitForPage(&setup, SETUP_DESTINATION, 30000);
         ASSERT_NE(page, nullptr);
         SendMessageA(GetDlgItem(page, SETUP_DESTINATION), WM_SETTEXT, 0, (LPARAM)destination.c_str());

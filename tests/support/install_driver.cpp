@@ -211,7 +211,8 @@ int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs)
         setup->wizard = search.found;
         if (setup->wizard)
             return 1;
-        if (GetTickCount() - start > timeoutMs)
+        // A setup that ended shows no wizard any more.
+        if (WaitForSingleObject(setup->info.hProcess, 0) == WAIT_OBJECT_0 || GetTickCount() - start > timeoutMs)
             return 0;
         Sleep(100);
     }
@@ -294,6 +295,14 @@ HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD 
     page = WaitForPage(setup, SETUP_TEST_DRIVE, timeoutMs);
     EXPECT_NE(page, nullptr) << "setup did not reach the last page";
     return page;
+}
+
+DWORD SetupExitCode(const SetupProcess* setup)
+{
+    DWORD code = STILL_ACTIVE;
+    if (setup->info.hProcess)
+        GetExitCodeProcess(setup->info.hProcess, &code);
+    return code;
 }
 
 int EndSetup(SetupProcess* setup, DWORD timeoutMs)

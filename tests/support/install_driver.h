@@ -50,6 +50,8 @@ void ClickButton(HWND page, int id);
 // Page 0 with `destination`, then page 1 with the default options; waits
 // until the installation has reached page 2. Records failures with gtest.
 HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs);
+// The setup process's exit code, STILL_ACTIVE (259) while it runs.
+DWORD SetupExitCode(const SetupProcess* setup);
 // Presses Finish (when the wizard is still there) and waits for the process
 // to end; kills it when it does not.
 int EndSetup(SetupProcess* setup, DWORD timeoutMs);
