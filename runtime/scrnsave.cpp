@@ -268,6 +268,11 @@ int RunScreenSaver(HINSTANCE instance, const SaverCommand* command)
         HWND owner = command->parent && IsWindow(command->parent) ? command->parent : GetForegroundWindow();
         INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(DLG_SCRNSAVECONFIGURE), owner,
                                          (DLGPROC)ScreenSaverConfigureDialog, 0);
+        // The foreground window may belong to a program that is closing; a
+        // dialog owned by a window that is gone is never created.
+        if (result == -1 && owner)
+            result = DialogBoxParamA(instance, MAKEINTRESOURCEA(DLG_SCRNSAVECONFIGURE), NULL,
+                                     (DLGPROC)ScreenSaverConfigureDialog, 0);
         return result == -1 ? 1 : 0;
     }
     }

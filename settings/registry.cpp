@@ -765,6 +765,7 @@ static int SetClassValue(const char* path, const char* name, const char* data)
 int RegisterFileType(const char* saverPath)
 {
     char icon[MAX_PATH + 8];
+    char command[MAX_PATH + 16];
     char own[MAX_PATH];
     if (!saverPath || !saverPath[0]) {
         own[0] = 0;
@@ -773,9 +774,12 @@ int RegisterFileType(const char* saverPath)
         saverPath = own;
     }
     snprintf(icon, sizeof(icon), "%s,2", saverPath);
+    // The full path: a bare "Vivra.SCR" is found only through the search path,
+    // which a 64-bit shell walks in the real System32, not in SysWOW64.
+    snprintf(command, sizeof(command), "\"%s\" /S \"%%1\"", saverPath);
     int ok = SetClassValue(".VIV", NULL, "Vivra");
     ok &= SetClassValue(".VIV", "Content Type", "application/vivra");
-    ok &= SetClassValue("Vivra\\shell\\open\\command", NULL, "Vivra.SCR /S %1");
+    ok &= SetClassValue("Vivra\\shell\\open\\command", NULL, command);
     ok &= SetClassValue("Vivra\\DefaultIcon", NULL, icon);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, NULL, NULL);
     return ok;

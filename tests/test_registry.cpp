@@ -1002,7 +1002,7 @@ TEST_F(Store, FileTypeAndVersionStamp)
     EXPECT_STREQ(text, "Vivra");
     size = sizeof(text);
     ASSERT_EQ(RegQueryValueA(HKEY_CLASSES_ROOT, "Vivra\\shell\\open\\command", text, &size), ERROR_SUCCESS);
-    EXPECT_STREQ(text, "Vivra.SCR /S %1");
+    EXPECT_STREQ(text, "\"C:\\Windows\\System32\\VIVRA.SCR\" /S \"%1\"");
     size = sizeof(text);
     ASSERT_EQ(RegQueryValueA(HKEY_CLASSES_ROOT, "Vivra\\DefaultIcon", text, &size), ERROR_SUCCESS);
     EXPECT_STREQ(text, "C:\\Windows\\System32\\VIVRA.SCR,2");
@@ -1022,6 +1022,9 @@ TEST_F(Store, FileTypeAndVersionStamp)
     size = sizeof(text);
     RegQueryValueA(HKEY_CLASSES_ROOT, "Vivra\\DefaultIcon", text, &size);
     EXPECT_EQ(std::string(text), std::string(own) + ",2");
+    size = sizeof(text);
+    RegQueryValueA(HKEY_CLASSES_ROOT, "Vivra\\shell\\open\\command", text, &size);
+    EXPECT_EQ(std::string(text), "\"" + std::string(own) + "\" /S \"%1\"");
 
     WriteVersionStamp(3, 6, 505);
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, VERSION_KEY, 0, KEY_READ, &key), ERROR_SUCCESS);
