@@ -75,6 +75,29 @@ static int ImportableValue(DWORD type, DWORD size)
     return size <= VIV_DATA_LIMIT && (type != REG_DWORD || size == 4);
 }
 
+// 1 when the key or any key below it holds a value (or cannot be read).
+static int HoldsValues(HKEY key)
+{
+    DWORD keys = 0, values = 0;
+    if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &keys, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
+            ERROR_SUCCESS ||
+        values)
+        return 1;
+    for (DWORD index = 0; index < keys; ++index) {
+        char child[KEY_NAME_LIMIT + 1];
+        DWORD length = sizeof(child);
+        HKEY sub = 0;
+        if (RegEnumKeyExA(key, index, child, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS ||
+            RegOpenKeyExA(key, child, 0, KEY_READ, &sub) != ERROR_SUCCESS)
+            return 1;
+        int holds = HoldsValues(sub);
+        RegCloseKey(sub);
+        if (holds)
+            return 1;
+    }
+    return 0;
+}
+
 // Values of the key first, then each sub-key with all its values before its
 // own sub-keys. Returns 0 when anything could not be written or could not be
 // imported again (a name or value beyond the limits, a foreign type, a path
@@ -115,12 +138,15 @@ static int WriteKey(HANDLE file, HKEY key, const char* relative)
         int pathLength = relative[0] ? snprintf(path, sizeof(path), "%s\\%s", relative, child)
                                      : snprintf(path, sizeof(path), "%s", child);
         HKEY sub = 0;
-        if (pathLength <= 0 || pathLength > RELATIVE_PATH_LIMIT ||
-            RegOpenKeyExA(key, child, 0, KEY_READ, &sub) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(key, child, 0, KEY_READ, &sub) != ERROR_SUCCESS) {
             ok = 0;
             continue;
         }
-        ok &= WriteKey(file, sub, path);
+        // A key too deep for the file matters only when it holds values.
+        if (pathLength <= 0 || pathLength > RELATIVE_PATH_LIMIT)
+            ok &= !HoldsValues(sub);
+        else
+            ok &= WriteKey(file, sub, path);
         RegCloseKey(sub);
     }
     return ok;
