@@ -2,9 +2,16 @@
 // plain SetDIBitsToDevice, one palette step, and the frame entry of every
 // display module on an emulated surface.
 //
-// Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [module names...]
+// The worst case puts every slot of a module at its maximum (the most a
+// user or a loud sound can ask) and times whole frames: the frame entry as
+// often as "Strength" says, as the render loop runs it.
+//
+// Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [--no-worst]
+//                    [--worst-only] [--sphere-gdi] [module names...]
+// --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy.
 #include "graphics/palette.h"
 #include "graphics/surface.h"
+#include "modules/sphere.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
 #include "runtime/framework.h"
@@ -106,6 +113,8 @@ static void BenchPresent(int width, int height, int rounds)
         DestroyWindow(window);
         return;
     }
+    // Every present is timed here, not only one per display refresh.
+    SetPresentPeriod(0);
     PaletteState* state = CreatePaletteState(dc);
     HDC own = GetDC(window);
     for (int ch = 0; ch < 3; ++ch) {
@@ -187,7 +196,18 @@ static void PrepareRecords(const EmulatedSurface* surface, PaletteState* palette
                        entries[module].close);
 }
 
-static void BenchModule(int module, int width, int height, int frames, double seconds)
+// Every defined slot of the record at its maximum, fixed.
+static void SlotsAtMaximum(ModuleRecord* record)
+{
+    for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+        if (!record->defined[slot])
+            continue;
+        record->source[slot] = SOURCE_SET;
+        record->value[slot] = record->maximum[slot];
+    }
+}
+
+static void BenchModule(int module, int width, int height, int frames, double seconds, int worstCase)
 {
     EmulatedSurface surface;
     if (!CreateEmulatedSurface(&surface, width, height)) {
@@ -201,6 +221,8 @@ static void BenchModule(int module, int width, int height, int frames, double se
         StartChannels(palette);
     PrepareRecords(&surface, palette);
     ModuleRecord* record = &moduleTable[module];
+    if (worstCase)
+        SlotsAtMaximum(record);
     ClampControls(record);
     SeedRandom(20240601);
     renderRunning = 1;
@@ -215,7 +237,15 @@ static void BenchModule(int module, int width, int height, int frames, double se
     while (calls < frames && Now() - begin < seconds * 1000.0) {
         frameCounter = frameCounter + 1;
         double f0 = Now();
-        int result = record->frame(record);
+        // A worst-case frame runs the entry as often as "Strength" asks,
+        // stopping after a 42 the way the render loop does (without its sleep).
+        int runs = worstCase && record->value[SLOT_STRENGTH] > 1 ? record->value[SLOT_STRENGTH] : 1;
+        int result = 0;
+        for (int run = 0; run < runs; ++run) {
+            result = record->frame(record);
+            if (result == ENTRY_WAIT)
+                break;
+        }
         GdiFlush();
         double t = Now() - f0;
         total += t;
@@ -230,8 +260,12 @@ static void BenchModule(int module, int width, int height, int frames, double se
         }
     }
     record->close(record);
-    printf("  %-8s %4dx%-4d  open+start %8.2f ms  frames %4d  mean %8.3f ms  worst %8.3f ms  waits(42) %d\n",
-           moduleNames[module], width, height, startMs, calls, calls ? total / calls : 0.0, worst, waits);
+    double mean = calls ? total / calls : 0.0;
+    printf("  %-8s %4dx%-4d  open+start %8.2f ms  frames %4d  mean %8.3f ms  worst %8.3f ms  waits(42) %d",
+           moduleNames[module], width, height, startMs, calls, mean, worst, waits);
+    if (worstCase)
+        printf("  %7.1f fps", mean > 0 ? 1000.0 / mean : 0.0);
+    printf("\n");
     fflush(stdout);
     currentPalette = 0;
     DestroyPaletteState(palette);
@@ -242,7 +276,7 @@ int main(int argc, char** argv)
 {
     int frames = 300;
     double seconds = 10;
-    int doPresent = 1, doModules = 1;
+    int doPresent = 1, doModules = 1, doWorst = 1;
     int chosen[MODULE_COUNT] = {0};
     int anyChosen = 0;
     for (int i = 1; i < argc; ++i) {
@@ -253,6 +287,13 @@ int main(int argc, char** argv)
         } else if (!strcmp(argv[i], "--no-present")) {
             doPresent = 0;
         } else if (!strcmp(argv[i], "--no-modules")) {
+            doModules = 0;
+        } else if (!strcmp(argv[i], "--sphere-gdi")) {
+            sphereDirectStamps = 0;
+        } else if (!strcmp(argv[i], "--no-worst")) {
+            doWorst = 0;
+        } else if (!strcmp(argv[i], "--worst-only")) {
+            doPresent = 0;
             doModules = 0;
         } else {
             int found = 0;
@@ -271,7 +312,7 @@ int main(int argc, char** argv)
         BenchPresent(1920, 1080, 100);
     }
 
-    if (doModules) {
+    if (doModules || doWorst) {
         // The framework registers the entry points; the controls are then
         // put back to their table defaults.
         InitModules();
@@ -281,15 +322,24 @@ int main(int argc, char** argv)
             entries[m].start = moduleTable[m].start;
             entries[m].close = moduleTable[m].close;
         }
-        printf("Module frame entries (defaults, up to %d calls or %.0f s)\n", frames, seconds);
         const int sizes[2][2] = {{1920, 1080}, {640, 480}};
-        for (int m = 0; m < MODULE_RANDOM; ++m) {
-            if (anyChosen && !chosen[m])
+        for (int pass = 0; pass < 2; ++pass) {
+            int worstCase = pass == 1;
+            if (worstCase ? !doWorst : !doModules)
                 continue;
-            if (!entries[m].frame)
-                continue;
-            for (int s = 0; s < 2; ++s)
-                BenchModule(m, sizes[s][0], sizes[s][1], frames, seconds);
+            if (worstCase)
+                printf("Worst case: every slot at its maximum, whole frames (up to %d frames or %.0f s)\n", frames,
+                       seconds);
+            else
+                printf("Module frame entries (defaults, up to %d calls or %.0f s)\n", frames, seconds);
+            for (int m = 0; m < MODULE_RANDOM; ++m) {
+                if (anyChosen && !chosen[m])
+                    continue;
+                if (!entries[m].frame)
+                    continue;
+                for (int s = 0; s < 2; ++s)
+                    BenchModule(m, sizes[s][0], sizes[s][1], frames, seconds, worstCase);
+            }
         }
     }
     if (sound) {

@@ -74,8 +74,10 @@ static int TruncateValue(float v)
 
 static int EvaluateEntry(PaletteState* state, int k)
 {
-    return TruncateValue(ControlValue(state->source[k], &state->state[k], state->sense[k],
-                                      (float)state->rangeLo[k], (float)state->rangeHi[k]));
+    int p = k / 3;
+    float value = ControlValue(state->source[k], &state->state[k], state->sense[k], (float)state->rangeLo[k],
+                               (float)state->rangeHi[k]);
+    return TruncateValue(WithinLimits(value, state->minimum[p], state->maximum[p]));
 }
 
 int PaletteValue(PaletteState* state, int parameter, int channel)

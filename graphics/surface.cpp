@@ -169,6 +169,11 @@ static HANDLE frameEvent = 0;
 static volatile LONG framesDrawn = 0;
 static volatile LONG framesPresented = 0;
 static volatile LONG presentCount = 0;
+// Presents go out at most once per display refresh: one asked for sooner is
+// held back and made when its refresh comes (PaletteThreadWait).
+static double presentPeriod = 1000.0 / DEFAULT_REFRESH_RATE;
+static double lastPresentAt = 0;
+static volatile LONG presentHeld = 0;
 static DWORD lastLookup[256];
 static int lookupValid = 0;
 // The fixed part of the byte-to-colour lookup: the static colours, as 0xRRGGBB.
@@ -218,6 +223,35 @@ static int CreatePresentBuffer(int width, int height)
     return 1;
 }
 
+int DisplayRefreshRate(HWND window)
+{
+    MONITORINFOEXA monitor;
+    ZeroMemory(&monitor, sizeof(monitor));
+    monitor.cbSize = sizeof(monitor);
+    const char* device = NULL;
+    HMONITOR handle = MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY);
+    if (handle && GetMonitorInfoA(handle, (MONITORINFO*)&monitor))
+        device = monitor.szDevice;
+    DEVMODEA mode;
+    ZeroMemory(&mode, sizeof(mode));
+    mode.dmSize = sizeof(mode);
+    DWORD rate = 0;
+    if (EnumDisplaySettingsA(device, ENUM_CURRENT_SETTINGS, &mode))
+        rate = mode.dmDisplayFrequency;
+    // 0 and 1 stand for the hardware's default rate; an absurd rate must not
+    // turn the pacing off.
+    if (rate <= 1)
+        rate = DEFAULT_REFRESH_RATE;
+    if (rate > MAX_REFRESH_RATE)
+        rate = MAX_REFRESH_RATE;
+    return (int)rate;
+}
+
+void SetPresentPeriod(double milliseconds)
+{
+    presentPeriod = milliseconds > 0 ? milliseconds : 0;
+}
+
 HDC AcquireDrawSurface(HWND window, int* width, int* height)
 {
     RECT client;
@@ -248,6 +282,8 @@ HDC AcquireDrawSurface(HWND window, int* width, int* height)
     framesDrawn = 0;
     framesPresented = 0;
     lookupValid = 0;
+    presentHeld = 0;
+    SetPresentPeriod(1000.0 / DisplayRefreshRate(window));
     FillStaticLookup();
     paletteEmulation = 1;
     return drawSurface.dc;
@@ -289,12 +325,22 @@ void SignalFrameDrawn(void)
         SetEvent(frameEvent);
 }
 
-void PresentSurface(HDC target, const PALETTEENTRY* animated)
+// Milliseconds until a present may go out; 0 or less when it may now. A
+// clock that went back (a test resetting its clock) lets it go out.
+static double PresentDueIn(double now)
 {
-    if (!paletteEmulation || !target || target == drawSurface.dc || !animated || !drawSurface.bits ||
-        !presentBuffer.bits)
-        return;
+    if (!lookupValid)
+        return 0;
+    double since = now - lastPresentAt;
+    if (since < 0 || since >= presentPeriod)
+        return 0;
+    return presentPeriod - since;
+}
+
+static void PresentNow(HDC target, const PALETTEENTRY* animated, double now)
+{
     LONG frame = framesDrawn;
+    presentHeld = 0;
     DWORD lookup[256];
     memcpy(lookup, staticLookup, sizeof(lookup));
     for (int i = 0; i < PALETTE_ENTRIES; ++i) {
@@ -330,8 +376,29 @@ void PresentSurface(HDC target, const PALETTEENTRY* animated)
     MsgWaitForMultipleObjects(0, NULL, FALSE, 0, 0);
     memcpy(lastLookup, lookup, sizeof(lookup));
     lookupValid = 1;
+    lastPresentAt = now;
     framesPresented = frame;
     InterlockedIncrement(&presentCount);
+}
+
+static int PresentPossible(HDC target, const PALETTEENTRY* animated)
+{
+    return paletteEmulation && target && target != drawSurface.dc && animated && drawSurface.bits &&
+           presentBuffer.bits;
+}
+
+void PresentSurface(HDC target, const PALETTEENTRY* animated)
+{
+    if (!PresentPossible(target, animated))
+        return;
+    double now = PreciseTickCount();
+    if (PresentDueIn(now) > 0) {
+        // Palette steps faster than the display refreshes: the next present
+        // shows this step's colours, and none is lost.
+        presentHeld = 1;
+        return;
+    }
+    PresentNow(target, animated, now);
 }
 
 LONG SurfacePresentCount(void)
@@ -346,24 +413,50 @@ void PaletteThreadWait(PaletteState* state, DWORD milliseconds)
         Sleep(milliseconds);
         return;
     }
-    DWORD start = TickCount();
-    DWORD remaining = milliseconds;
+    double start = PreciseTickCount();
+    // Real time spent in waits that ran out, so that the wait also ends
+    // under a clock that stands still (a test's).
+    double waited = 0;
     for (;;) {
-        DWORD result = WaitForSingleObject(event, remaining);
-        if (result == WAIT_TIMEOUT)
-            return;
-        if (result != WAIT_OBJECT_0) {
-            Sleep(remaining);
-            return;
-        }
         if (!renderRunning || !paletteEmulation)
             return;
-        if (framesDrawn != framesPresented)
-            PresentSurface(state->dc, state->entries->entry);
-        DWORD elapsed = TickCount() - start;
-        if (elapsed >= milliseconds)
+        double now = PreciseTickCount();
+        int wanted = presentHeld || framesDrawn != framesPresented;
+        double due = wanted ? PresentDueIn(now) : 0;
+        if (wanted && due <= 0) {
+            if (PresentPossible(state->dc, state->entries->entry)) {
+                PresentNow(state->dc, state->entries->entry, now);
+            } else {
+                presentHeld = 0;
+                framesPresented = framesDrawn;
+            }
+            wanted = 0;
+        }
+        double elapsed = now - start;
+        if (elapsed < waited)
+            elapsed = waited;
+        if (elapsed >= (double)milliseconds)
             return;
-        remaining = milliseconds - elapsed;
+        double timeout = (double)milliseconds - elapsed;
+        int forPresent = 0;
+        if (wanted && due < timeout) {
+            timeout = due;
+            forPresent = 1;
+        }
+        DWORD ms = (DWORD)ceil(timeout);
+        if (ms < 1)
+            ms = 1;
+        DWORD result = WaitForSingleObject(event, ms);
+        if (result == WAIT_TIMEOUT) {
+            waited += ms;
+            if (!forPresent)
+                return;
+            continue;
+        }
+        if (result != WAIT_OBJECT_0) {
+            Sleep(ms);
+            return;
+        }
     }
 }
 

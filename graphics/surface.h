@@ -53,15 +53,26 @@ void ReleaseDrawSurface(HWND window, HDC dc);
 // shared record) and returns it.
 int SetupDrawSurface(HDC dc, HWND window);
 
+// The refresh rate of the monitor that shows the window, in hertz: 60 when
+// the display reports 0 or 1 (the hardware's default).
+enum { DEFAULT_REFRESH_RATE = 60, MAX_REFRESH_RATE = 1000 };
+int DisplayRefreshRate(HWND window);
+// The least time between two presents (one display refresh, set when the
+// surface is acquired); 0 lets every present go out (timing benches).
+void SetPresentPeriod(double milliseconds);
+
 // Render thread: a frame has been drawn and flushed.
 void SignalFrameDrawn(void);
 // Palette thread: waits the given milliseconds; while emulating, presents
-// newly drawn frames as they come instead of sleeping blind.
+// newly drawn frames and held-back palette steps at the next display
+// refresh instead of sleeping blind.
 void PaletteThreadWait(PaletteState* state, DWORD milliseconds);
 // Converts the emulated surface through the current animated colours (236
 // entries) and the static ones into the target device context. Does nothing
 // without emulation, into the surface itself, or when neither the colours
-// nor the picture changed since the last present.
+// nor the picture changed since the last present. At most one present goes
+// out per display refresh: one asked for sooner is held back for the next
+// refresh (PaletteThreadWait makes it), showing the colours of that time.
 void PresentSurface(HDC target, const PALETTEENTRY* animated);
 // How many presents have reached a window so far (diagnostics, tests).
 LONG SurfacePresentCount(void);

@@ -8,6 +8,8 @@
 #include "runtime/common.h"
 #include "runtime/controls.h"
 #include "runtime/saver.h"
+#include <math.h>
+#include <string.h>
 
 enum {
     SLOT_BEZIERS = 0, SLOT_SYMMETRY = 1, SLOT_TRAIL = 2, SLOT_WIDTH = 3, SLOT_SPEED = 4,
@@ -147,8 +149,281 @@ static void MovePoints(POINT* points, POINT* velocities, const BezierParams* f)
     }
 }
 
-// The curves of one point set, each scaled into every admitted tile.
-static void DrawCurves(HDC dc, int width, int height, const POINT* points, const BezierParams* f)
+// --- The wide pen, drawn straight into an 8-bit surface ---------------------
+//
+// A wide GDI pen is slow where it is built from regions (Wine): a frame of the
+// defaults spent nearly all its time there. On an 8-bit DIB section the curves
+// are stroked here instead: each curve is flattened into short segments and
+// every segment filled as the area within half the pen width of it, which is
+// what a solid geometric pen with round ends and joins covers. Drawing and
+// erasing use the same routine, so what is drawn in a colour is erased exactly.
+
+enum { MAX_CLIP_RECTS = 256, MAX_CURVE_SEGMENTS = 512 };
+
+struct WideStroke {
+    BYTE* bits;
+    int stride;
+    int topDown;
+    int width, height;   // bitmap size
+    BYTE colour;
+    double radius;
+    double shift;        // curve coordinates to pixel-centre coordinates
+    RECT clip[MAX_CLIP_RECTS];
+    int clipCount;
+};
+
+// The colour table byte GDI paints a colour reference with: a palette index
+// through the selected palette, then the first exact or else nearest entry.
+static BYTE SurfaceColourByte(HDC dc, COLORREF colour)
+{
+    RGBQUAD table[256];
+    int count = (int)GetDIBColorTable(dc, 0, 256, table);
+    COLORREF wanted = colour & 0xFFFFFF;
+    if ((colour >> 24) == 1) {
+        PALETTEENTRY entry = {0, 0, 0, 0};
+        HPALETTE palette = (HPALETTE)GetCurrentObject(dc, OBJ_PAL);
+        GetPaletteEntries(palette, LOWORD(colour), 1, &entry);
+        wanted = RGB(entry.peRed, entry.peGreen, entry.peBlue);
+    }
+    int best = 0;
+    long bestDistance = -1;
+    for (int i = 0; i < count; ++i) {
+        long dr = (long)table[i].rgbRed - GetRValue(wanted);
+        long dg = (long)table[i].rgbGreen - GetGValue(wanted);
+        long db = (long)table[i].rgbBlue - GetBValue(wanted);
+        long distance = dr * dr + dg * dg + db * db;
+        if (bestDistance < 0 || distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+            if (!distance)
+                break;
+        }
+    }
+    return (BYTE)best;
+}
+
+// 1 when row 0 of the bitmap's bits is its top row, 0 when it is the bottom
+// row, -1 when that cannot be told. Not every system reports a top-down
+// section's negative height back, so one pixel is inverted twice to see
+// where it lands; the answer is kept for the bitmap.
+static int RowOrder(HDC dc, HBITMAP bitmap, const WideStroke* stroke)
+{
+    static HBITMAP knownBitmap = 0;
+    static int knownOrder = -1;
+    if (bitmap == knownBitmap)
+        return knownOrder;
+    BYTE* top = stroke->bits;
+    BYTE* bottom = stroke->bits + (size_t)(stroke->height - 1) * stroke->stride;
+    GdiFlush();
+    BYTE topBefore = *top, bottomBefore = *bottom;
+    HRGN kept = CreateRectRgn(0, 0, 0, 0);
+    int clipped = kept ? GetClipRgn(dc, kept) : -1;
+    SelectClipRgn(dc, NULL);
+    PatBlt(dc, 0, 0, 1, 1, DSTINVERT);
+    GdiFlush();
+    int order = -1;
+    if (*top != topBefore && (stroke->height == 1 || *bottom == bottomBefore))
+        order = 1;
+    else if (*bottom != bottomBefore && *top == topBefore)
+        order = 0;
+    PatBlt(dc, 0, 0, 1, 1, DSTINVERT);
+    GdiFlush();
+    SelectClipRgn(dc, clipped == 1 ? kept : NULL);
+    if (kept)
+        DeleteObject(kept);
+    knownBitmap = bitmap;
+    knownOrder = order;
+    return order;
+}
+
+// 1 when the curves can be stroked straight into the device context's bits:
+// an 8-bit DIB section, plain device coordinates and copy mode, and a clip
+// region of few enough rectangles.
+static int PrepareWideStroke(HDC dc, int penWidth, COLORREF colour, WideStroke* stroke)
+{
+    if (penWidth < 2 || !dc)
+        return 0;
+    DIBSECTION section;
+    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
+    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != sizeof(section))
+        return 0;
+    if (section.dsBm.bmBitsPixel != 8 || !section.dsBm.bmBits)
+        return 0;
+    POINT viewport, window;
+    if (GetMapMode(dc) != MM_TEXT || GetGraphicsMode(dc) != GM_COMPATIBLE || GetROP2(dc) != R2_COPYPEN ||
+        !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) || viewport.x || viewport.y ||
+        window.x || window.y)
+        return 0;
+    stroke->bits = (BYTE*)section.dsBm.bmBits;
+    stroke->stride = section.dsBm.bmWidthBytes;
+    stroke->width = section.dsBm.bmWidth;
+    stroke->height = section.dsBm.bmHeight;
+    stroke->topDown = RowOrder(dc, (HBITMAP)bitmap, stroke);
+    if (stroke->topDown < 0)
+        return 0;
+
+    stroke->clipCount = 0;
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    if (!region)
+        return 0;
+    int clipped = GetClipRgn(dc, region);
+    if (clipped < 0) {
+        DeleteObject(region);
+        return 0;
+    }
+    if (clipped == 0) {
+        SetRect(&stroke->clip[0], 0, 0, stroke->width, stroke->height);
+        stroke->clipCount = 1;
+    } else {
+        static BYTE data[sizeof(RGNDATAHEADER) + MAX_CLIP_RECTS * sizeof(RECT)];
+        DWORD size = GetRegionData(region, 0, NULL);
+        if (size == 0 || size > sizeof(data) || !GetRegionData(region, sizeof(data), (RGNDATA*)data)) {
+            DeleteObject(region);
+            return 0;
+        }
+        const RGNDATA* rects = (const RGNDATA*)data;
+        const RECT* r = (const RECT*)rects->Buffer;
+        for (DWORD i = 0; i < rects->rdh.nCount && stroke->clipCount < MAX_CLIP_RECTS; ++i) {
+            RECT c = r[i];
+            if (c.left < 0) c.left = 0;
+            if (c.top < 0) c.top = 0;
+            if (c.right > stroke->width) c.right = stroke->width;
+            if (c.bottom > stroke->height) c.bottom = stroke->height;
+            if (c.left < c.right && c.top < c.bottom)
+                stroke->clip[stroke->clipCount++] = c;
+        }
+    }
+    DeleteObject(region);
+
+    stroke->colour = SurfaceColourByte(dc, colour);
+    stroke->radius = penWidth / 2.0;
+    // Pixel (x, y) is covered when its centre lies within the radius. An even
+    // width centred on pixel corners and an odd one on pixel centres both
+    // cover exactly `width` rows across a level line.
+    stroke->shift = (penWidth & 1) ? 0.0 : -0.5;
+    // Whatever GDI still holds back must land before these bytes change.
+    GdiFlush();
+    return 1;
+}
+
+static void FillSpan(const WideStroke* stroke, int y, int x0, int x1)
+{
+    BYTE* row = stroke->bits + (size_t)(stroke->topDown ? y : stroke->height - 1 - y) * stroke->stride;
+    for (int i = 0; i < stroke->clipCount; ++i) {
+        const RECT* c = &stroke->clip[i];
+        if (y < c->top || y >= c->bottom)
+            continue;
+        int a = x0 < c->left ? c->left : x0;
+        int b = x1 >= c->right ? c->right - 1 : x1;
+        if (a <= b)
+            memset(row + a, stroke->colour, (size_t)(b - a + 1));
+    }
+}
+
+// Widens the interval [*lo, *hi] by the x range where a line a*x + b stays
+// within [from, to]; returns 0 when no x does.
+static int LinearRange(double a, double b, double from, double to, double* lo, double* hi)
+{
+    if (fabs(a) < 1e-12) {
+        if (b < from || b > to)
+            return 0;
+        *lo = -1e30;
+        *hi = 1e30;
+        return 1;
+    }
+    double x0 = (from - b) / a, x1 = (to - b) / a;
+    *lo = x0 < x1 ? x0 : x1;
+    *hi = x0 < x1 ? x1 : x0;
+    return 1;
+}
+
+// Every pixel whose centre lies within the radius of the segment a-b.
+static void FillCapsule(const WideStroke* stroke, double ax, double ay, double bx, double by)
+{
+    double r = stroke->radius;
+    double dx = bx - ax, dy = by - ay;
+    double length = sqrt(dx * dx + dy * dy);
+    double ux = 0, uy = 0;
+    if (length > 1e-9) {
+        ux = dx / length;
+        uy = dy / length;
+    }
+    double top = (ay < by ? ay : by) - r, bottom = (ay < by ? by : ay) + r;
+    int y0 = (int)ceil(top), y1 = (int)floor(bottom);
+    if (y0 < 0)
+        y0 = 0;
+    if (y1 > stroke->height - 1)
+        y1 = stroke->height - 1;
+    for (int y = y0; y <= y1; ++y) {
+        double left = 1e30, right = -1e30;
+        double ey = y - ay;
+        if (fabs(ey) <= r) {
+            double h = sqrt(r * r - ey * ey);
+            left = ax - h;
+            right = ax + h;
+        }
+        double fy = y - by;
+        if (fabs(fy) <= r) {
+            double h = sqrt(r * r - fy * fy);
+            if (bx - h < left) left = bx - h;
+            if (bx + h > right) right = bx + h;
+        }
+        if (length > 1e-9) {
+            // Along the segment: 0 <= (p - a).u <= length; across it:
+            // |(p - a).n| <= r with n = (-uy, ux).
+            double alongLo, alongHi, acrossLo, acrossHi;
+            if (LinearRange(ux, -ax * ux + ey * uy, 0, length, &alongLo, &alongHi) &&
+                LinearRange(-uy, ax * uy + ey * ux, -r, r, &acrossLo, &acrossHi)) {
+                double lo = alongLo > acrossLo ? alongLo : acrossLo;
+                double hi = alongHi < acrossHi ? alongHi : acrossHi;
+                if (lo <= hi) {
+                    if (lo < left) left = lo;
+                    if (hi > right) right = hi;
+                }
+            }
+        }
+        if (left > right)
+            continue;
+        double from = ceil(left), to = floor(right);
+        if (to < 0 || from > stroke->width - 1)
+            continue;
+        FillSpan(stroke, y, from < 0 ? 0 : (int)from, to > stroke->width - 1 ? stroke->width - 1 : (int)to);
+    }
+}
+
+// One cubic curve, flattened so that no segment strays more than a quarter
+// pixel from the curve.
+static void StrokeBezier(const WideStroke* stroke, const POINT* p)
+{
+    double x[4], y[4];
+    for (int i = 0; i < 4; ++i) {
+        x[i] = p[i].x + stroke->shift;
+        y[i] = p[i].y + stroke->shift;
+    }
+    double ddx = fabs(x[0] - 2 * x[1] + x[2]), ddy = fabs(y[0] - 2 * y[1] + y[2]);
+    double ddx2 = fabs(x[1] - 2 * x[2] + x[3]), ddy2 = fabs(y[1] - 2 * y[2] + y[3]);
+    double bend = sqrt((ddx > ddx2 ? ddx * ddx : ddx2 * ddx2) + (ddy > ddy2 ? ddy * ddy : ddy2 * ddy2));
+    int n = (int)ceil(sqrt(bend * 0.75 / 0.25));
+    if (n < 1)
+        n = 1;
+    if (n > MAX_CURVE_SEGMENTS)
+        n = MAX_CURVE_SEGMENTS;
+    double px = x[0], py = y[0];
+    for (int k = 1; k <= n; ++k) {
+        double t = (double)k / n, u = 1 - t;
+        double b0 = u * u * u, b1 = 3 * u * u * t, b2 = 3 * u * t * t, b3 = t * t * t;
+        double qx = b0 * x[0] + b1 * x[1] + b2 * x[2] + b3 * x[3];
+        double qy = b0 * y[0] + b1 * y[1] + b2 * y[2] + b3 * y[3];
+        FillCapsule(stroke, px, py, qx, qy);
+        px = qx;
+        py = qy;
+    }
+}
+
+// The curves of one point set, each scaled into every admitted tile: stroked
+// into the bits when `stroke` is given, else with the selected GDI pen.
+static void DrawCurves(HDC dc, int width, int height, const POINT* points, const BezierParams* f,
+                       const WideStroke* stroke)
 {
     BezierState* st = &bezierState;
     int xTiles = f->xTiles < 1 ? 1 : f->xTiles;
@@ -170,17 +445,20 @@ static void DrawCurves(HDC dc, int width, int height, const POINT* points, const
                     placed[p].x = scaled[p].x + column * tw;
                     placed[p].y = scaled[p].y + row * th;
                 }
-                PolyBezier(dc, placed, 4);
+                if (stroke)
+                    StrokeBezier(stroke, placed);
+                else
+                    PolyBezier(dc, placed, 4);
             }
         }
     }
 }
 
-static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierParams* f)
+static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierParams* f, const WideStroke* stroke)
 {
     BezierState* st = &bezierState;
     if (f->symmetry == 1) {
-        DrawCurves(record->dc, record->width, record->height, points, f);
+        DrawCurves(record->dc, record->width, record->height, points, f, stroke);
         return;
     }
     POINT rotated[BEZIER_POINTS];
@@ -190,17 +468,22 @@ static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierPa
             rotated[i] = points[i];
             RotateAbout(&rotated[i], angle, st->centre.x, st->centre.y);
         }
-        DrawCurves(record->dc, record->width, record->height, rotated, f);
+        DrawCurves(record->dc, record->width, record->height, rotated, f, stroke);
     }
 }
 
 static void DrawWithPen(ModuleRecord* record, const POINT* points, const BezierParams* f, COLORREF colour)
 {
+    static WideStroke stroke;
+    if (PrepareWideStroke(record->dc, f->width, colour, &stroke)) {
+        DrawPoints(record, points, f, &stroke);
+        return;
+    }
     HPEN pen = CreatePen(PS_SOLID, f->width, colour);
     if (!pen)
         return;
     SelectObject(record->dc, pen);
-    DrawPoints(record, points, f);
+    DrawPoints(record, points, f, 0);
     SelectObject(record->dc, GetStockObject(BLACK_PEN));
     DeleteObject(pen);
 }

@@ -10,6 +10,10 @@
 #include "graphics/palette.h"
 #include "graphics/surface.h"
 #include <math.h>
+#include <string.h>
+
+int sphereDirectStamps = 1;
+long sphereStampsCopied = 0;
 
 namespace {
 
@@ -198,6 +202,153 @@ void StampSphere(HDC dc, int qx, int qy, int drawSize, HRGN wedge, const RECT* c
     DeleteObject(clip);
 }
 
+// --- Stamps copied straight into an 8-bit surface ---------------------------------
+//
+// A clipped BitBlt per stamp is most of a frame's time: at full symmetry and
+// tiling that is over a hundred thousand region set-ups a frame. Between two
+// 8-bit DIBs with the same colour table BitBlt copies bytes, so the same
+// pixels can be copied directly: the disc-and-wedge region is made once per
+// symmetry copy, and each tile's stamp is its rectangles moved by whole
+// pixels, cut by the blit square, the tile cell, the surface and the
+// overlay's shown boxes, as the clipped BitBlt cuts them.
+
+struct Bits8 {
+    BYTE* row0;     // first row at the top
+    int stride;     // bytes from one row to the one below (negative when bottom-up)
+    int width;
+    int height;
+};
+
+int DibBits(HBITMAP bitmap, Bits8* out)
+{
+    DIBSECTION ds;
+    if (!bitmap || GetObjectA(bitmap, sizeof(ds), &ds) != (int)sizeof(ds))
+        return 0;
+    if (ds.dsBm.bmBitsPixel != 8 || !ds.dsBm.bmBits)
+        return 0;
+    out->width = ds.dsBm.bmWidth;
+    out->height = ds.dsBm.bmHeight;
+    out->row0 = (BYTE*)ds.dsBm.bmBits;
+    out->stride = ds.dsBm.bmWidthBytes;
+    if (ds.dsBmih.biHeight > 0) {
+        out->row0 += (size_t)(out->height - 1) * ds.dsBm.bmWidthBytes;
+        out->stride = -out->stride;
+    }
+    return 1;
+}
+
+enum { MAX_SHOWN_BOXES = 4, REGION_BUFFER = 65536 };
+
+struct DirectStamps {
+    Bits8 surface;
+    Bits8 image;
+    RECT boxes[MAX_SHOWN_BOXES];
+    int boxCount;
+};
+
+// Both device contexts hold 8-bit DIBs with one colour table: a BitBlt
+// between them would copy bytes unchanged.
+int PrepareDirect(HDC dc, DirectStamps* direct)
+{
+    if (!sphereDirectStamps)
+        return 0;
+    if (!DibBits((HBITMAP)GetCurrentObject(dc, OBJ_BITMAP), &direct->surface) ||
+        !DibBits((HBITMAP)GetCurrentObject(sphere.memoryDc, OBJ_BITMAP), &direct->image))
+        return 0;
+    static RGBQUAD surfaceTable[256], imageTable[256];
+    UINT n = GetDIBColorTable(dc, 0, 256, surfaceTable);
+    if (n == 0 || GetDIBColorTable(sphere.memoryDc, 0, 256, imageTable) != n ||
+        memcmp(surfaceTable, imageTable, n * sizeof(RGBQUAD)) != 0)
+        return 0;
+    direct->boxCount = OverlayShownBoxes(dc, direct->boxes, MAX_SHOWN_BOXES);
+    return 1;
+}
+
+// One rectangle of the surface copied from the image at the same place
+// moved by (sx, sy), less the shown boxes from box b on.
+void CopyOutsideBoxes(const DirectStamps* direct, RECT r, int sx, int sy, int b)
+{
+    if (r.left >= r.right || r.top >= r.bottom)
+        return;
+    if (b < direct->boxCount) {
+        const RECT* box = &direct->boxes[b];
+        if (box->left >= r.right || box->right <= r.left || box->top >= r.bottom || box->bottom <= r.top) {
+            CopyOutsideBoxes(direct, r, sx, sy, b + 1);
+            return;
+        }
+        int middleTop = r.top > box->top ? r.top : box->top;
+        int middleBottom = r.bottom < box->bottom ? r.bottom : box->bottom;
+        RECT piece;
+        SetRect(&piece, r.left, r.top, r.right, middleTop);
+        CopyOutsideBoxes(direct, piece, sx, sy, b + 1);
+        SetRect(&piece, r.left, middleBottom, r.right, r.bottom);
+        CopyOutsideBoxes(direct, piece, sx, sy, b + 1);
+        SetRect(&piece, r.left, middleTop, box->left < r.right ? box->left : r.right, middleBottom);
+        CopyOutsideBoxes(direct, piece, sx, sy, b + 1);
+        SetRect(&piece, box->right > r.left ? box->right : r.left, middleTop, r.right, middleBottom);
+        CopyOutsideBoxes(direct, piece, sx, sy, b + 1);
+        return;
+    }
+    const Bits8* d = &direct->surface;
+    const Bits8* i = &direct->image;
+    size_t count = (size_t)(r.right - r.left);
+    for (int y = r.top; y < r.bottom; ++y)
+        memcpy(d->row0 + (ptrdiff_t)y * d->stride + r.left, i->row0 + (ptrdiff_t)(y + sy) * i->stride + r.left + sx,
+               count);
+}
+
+// The rectangles of a region, in a buffer that lives until the next call
+// with the same slot; 0 rectangles when it does not fit.
+int RegionRects(HRGN region, int slot, const RECT** rects)
+{
+    static BYTE buffers[2][REGION_BUFFER];
+    RGNDATA* data = (RGNDATA*)buffers[slot];
+    DWORD need = GetRegionData(region, 0, NULL);
+    if (need == 0 || need > REGION_BUFFER || GetRegionData(region, need, data) != need) {
+        *rects = 0;
+        return -1;
+    }
+    *rects = (const RECT*)data->Buffer;
+    return (int)data->rdh.nCount;
+}
+
+// The stamp of one tile: the template's rectangles moved by (dx, dy), inside
+// the blit square at (left, top), the cell when given, and the surface.
+void DirectStamp(const DirectStamps* direct, const RECT* rects, int count, int dx, int dy, int left, int top,
+                 int drawSize, const RECT* cell)
+{
+    int source = sphere.sphereSize / 2 - drawSize / 2;
+    RECT bound = {left, top, left + drawSize, top + drawSize};
+    // Only the image's own pixels can be copied, as the blit reads them.
+    RECT image = {left - source, top - source, left - source + direct->image.width,
+                  top - source + direct->image.height};
+    RECT whole = {0, 0, direct->surface.width, direct->surface.height};
+    IntersectRect(&bound, &bound, &image);
+    IntersectRect(&bound, &bound, &whole);
+    if (cell)
+        IntersectRect(&bound, &bound, cell);
+    if (IsRectEmpty(&bound))
+        return;
+    int sx = source - left, sy = source - top;
+    ++sphereStampsCopied;
+    for (int n = 0; n < count; ++n) {
+        RECT r = rects[n];
+        OffsetRect(&r, dx, dy);
+        if (IntersectRect(&r, &r, &bound))
+            CopyOutsideBoxes(direct, r, sx, sy, 0);
+    }
+}
+
+// A region of the disc centred at (qx, qy), cut to the wedge when given.
+HRGN StampRegion(int qx, int qy, int drawSize, HRGN wedge)
+{
+    int k = drawSize >> 1;
+    HRGN clip = CreateEllipticRgn(qx - k, qy - k, qx + k, qy + k);
+    if (clip && wedge)
+        CombineRgn(clip, clip, wedge, RGN_AND);
+    return clip;
+}
+
 }  // namespace
 
 void DrawSphereImage(HDC dc, int x, int y, int size, int base, int style)
@@ -312,6 +463,10 @@ int SphereFrame(ModuleRecord* record)
         int tw = record->width / sphere.xTiles, th = record->height / sphere.yTiles;
         int tcx = sphere.centreX / sphere.xTiles, tcy = sphere.centreY / sphere.yTiles;
         float angle = sphere.symmetryAngle;
+        DirectStamps direct;
+        GdiFlush();
+        int useDirect = PrepareDirect(dc, &direct);
+        int stampedDirect = 0;
         for (int s = 0; s < sphere.symmetry; ++s) {
             spin = angle - spin;   // the phase alternates between two values
             float a = (float)s * angle;
@@ -329,32 +484,66 @@ int SphereFrame(ModuleRecord* record)
                 triangle[2].y = tcy + (int)(cos(a + angle) * reach);
                 wedge = CreatePolygonRgn(triangle, 3, WINDING);
             }
+            // The stamp's offsets from its tile centre are the same in every
+            // tile.
+            int ox = (int)(sin(a + spin) * d), oy = (int)(cos(a + spin) * d);
+            float m = a + (angle - spin);
+            int mx = (int)(d * sin(m)), my = (int)(cos(m) * d);
+            const RECT* stampRects = 0;
+            const RECT* mirrorRects = 0;
+            int stampCount = -1, mirrorCount = -1;
+            if (useDirect) {
+                HRGN stamp = StampRegion(tcx + ox, tcy + oy, drawSize, wedge);
+                if (stamp) {
+                    stampCount = RegionRects(stamp, 0, &stampRects);
+                    DeleteObject(stamp);
+                }
+                if (sphere.mirror) {
+                    HRGN mirror = StampRegion(tcx + mx, tcy + my, drawSize, wedge);
+                    if (mirror) {
+                        mirrorCount = RegionRects(mirror, 1, &mirrorRects);
+                        DeleteObject(mirror);
+                    }
+                }
+            }
+            int directCopy = useDirect && stampCount >= 0 && (!sphere.mirror || mirrorCount >= 0);
             for (int j = 0; j < sphere.yTiles; ++j) {
                 for (int i = 0; i < sphere.xTiles; ++i) {
                     if (!TileAdmitted(i, j, sphere.tileType))
                         continue;
                     int px = tcx + i * tw, py = tcy + j * th;
+                    RECT cell = {i * tw, j * th, (i + 1) * tw, (j + 1) * th};
+                    const RECT* clipCell = sphere.tileClip ? &cell : 0;
+                    int qx = px + ox;
+                    int qy = py + oy;
+                    if (directCopy) {
+                        stampedDirect = 1;
+                        DirectStamp(&direct, stampRects, stampCount, px - tcx, py - tcy, qx - drawSize / 2,
+                                    qy - drawSize / 2, drawSize, clipCell);
+                        if (sphere.mirror)
+                            DirectStamp(&direct, mirrorRects, mirrorCount, px - tcx, py - tcy,
+                                        px + mx - drawSize / 2, py + my - drawSize / 2, drawSize, clipCell);
+                        continue;
+                    }
                     if (wedge) {
                         OffsetRgn(wedge, px - wedgeX, py - wedgeY);
                         wedgeX = px;
                         wedgeY = py;
                     }
-                    RECT cell = {i * tw, j * th, (i + 1) * tw, (j + 1) * th};
-                    const RECT* clipCell = sphere.tileClip ? &cell : 0;
-                    int qx = px + (int)(sin(a + spin) * d);
-                    int qy = py + (int)(cos(a + spin) * d);
                     StampSphere(dc, qx, qy, drawSize, wedge, clipCell);
-                    if (sphere.mirror) {
-                        float m = a + (angle - spin);
-                        qx = px + (int)(d * sin(m));
-                        qy = py + (int)(cos(m) * d);
-                        StampSphere(dc, qx, qy, drawSize, wedge, clipCell);
-                    }
+                    if (sphere.mirror)
+                        StampSphere(dc, px + mx, py + my, drawSize, wedge, clipCell);
                 }
             }
             if (wedge)
                 DeleteObject(wedge);
+            // GDI stamps must land before the next direct ones.
+            if (useDirect && !directCopy)
+                GdiFlush();
         }
+        // A clipped blit leaves the surface unclipped; so does the copy.
+        if (stampedDirect)
+            SelectClipRgn(dc, NULL);
     }
     if (TickPassed(TickCount(), sphere.restartTime))
         SphereBegin(record);

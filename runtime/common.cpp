@@ -28,6 +28,20 @@ void SetTickSource(TickSource source)
     tickSource = source;
 }
 
+double PreciseTickCount(void)
+{
+    TickSource source = tickSource;
+    if (source)
+        return (double)source();
+    static LARGE_INTEGER frequency = {};
+    LARGE_INTEGER counter;
+    if (!frequency.QuadPart && !QueryPerformanceFrequency(&frequency))
+        frequency.QuadPart = 0;
+    if (frequency.QuadPart <= 0 || !QueryPerformanceCounter(&counter))
+        return (double)GetTickCount();
+    return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
+}
+
 int CoversMonitor(const RECT* client, const RECT* monitor, const RECT* virtualScreen)
 {
     return (monitor && EqualRect(client, monitor)) || (virtualScreen && EqualRect(client, virtualScreen));

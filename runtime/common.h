@@ -15,6 +15,10 @@ int Random(void);
 typedef DWORD (*TickSource)(void);
 DWORD TickCount(void);
 void SetTickSource(TickSource source);
+// Milliseconds with sub-millisecond resolution (the performance counter),
+// for pacing frames and presents to the display refresh. While a test
+// drives the tick source it follows that instead, so one clock governs both.
+double PreciseTickCount(void);
 
 // A deadline has passed when now > deadline in unsigned comparison.
 inline int TickPassed(DWORD now, DWORD deadline) { return now > deadline; }

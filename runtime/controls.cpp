@@ -2,6 +2,7 @@
 // and its running state into the current value of a control.
 #include "runtime/controls.h"
 #include "runtime/soundlink.h"
+#include <float.h>
 #include <math.h>
 
 // round(16382 * sin(2 * pi * (i + 1) / 2048)); entry 1967 keeps the value
@@ -330,5 +331,18 @@ float ControlValue(int source, float* state, int sense, float rangeLo, float ran
         *state = Finite(next) ? next : 0;
     }
     float value = Narrow(low + (high - low) * *state);
-    return Finite(value) ? value : low;
+    if (Finite(value))
+        return value;
+    // Only a level far past full scale overflows here: the value lies beyond
+    // that end of the range, where the caller's limits hold it.
+    return *state > 0 ? FLT_MAX : -FLT_MAX;
+}
+
+float WithinLimits(float value, int minimum, int maximum)
+{
+    if (!(value >= (float)minimum))
+        return (float)minimum;
+    if (value > (float)maximum)
+        return (float)maximum;
+    return value;
 }

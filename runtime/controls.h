@@ -14,6 +14,9 @@ extern const char* const sourceNames[22];
 int IsLiveSource(int source);
 float ControlValue(int source, float* state, int sense, float rangeLo, float rangeHi);
 float SoundLevel(int source);
+// A live value held inside a control's hard limits: a level above 1 may carry
+// it past the range, never past what the control allows.
+float WithinLimits(float value, int minimum, int maximum);
 
 // Restores the process-wide normalisation maxima and minima (tests).
 void ResetSoundNormalisation(void);

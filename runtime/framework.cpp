@@ -292,8 +292,9 @@ void InitModules(void)
 
 float EvaluateSlot(ModuleRecord* record, int slot)
 {
-    return ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
-                        (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+    float value = ControlValue(record->source[slot], &record->state[slot], record->sense[slot],
+                               (float)record->rangeLo[slot], (float)record->rangeHi[slot]);
+    return WithinLimits(value, record->minimum[slot], record->maximum[slot]);
 }
 
 int SlotWithinLimits(const ModuleRecord* record, int slot)

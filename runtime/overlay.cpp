@@ -164,6 +164,17 @@ void RestoreClip(void)
     }
 }
 
+int OverlayShownBoxes(HDC dc, RECT* rects, int max)
+{
+    if (!overlay.dc || overlay.dc != dc)
+        return 0;
+    int n = 0;
+    for (int b = 0; b < BOX_COUNT && n < max; ++b)
+        if (overlay.box[b].until != NOT_SHOWN)
+            rects[n++] = overlay.box[b].rect;
+    return n;
+}
+
 void DrawBox(RECT* rectangle, const char* text)
 {
     if (!overlay.dc)

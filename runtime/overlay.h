@@ -10,3 +10,6 @@ void ShowNameStep(void);
 void SloganStep(void);
 void DrawBox(RECT* rectangle, const char* text);
 void RestoreClip(void);
+// The boxes on screen now, which RestoreClip cuts out of `dc` when it is the
+// overlay's surface; returns how many were written (at most `max`).
+int OverlayShownBoxes(HDC dc, RECT* rects, int max);

@@ -12,6 +12,8 @@
 #include "settings/registry.h"
 #include "settings/vivfile.h"
 #include "config/configure.h"
+#include <math.h>
+#include <mmsystem.h>
 #include <string.h>
 
 volatile int renderRunning = 1;
@@ -53,6 +55,131 @@ void StopRenderThread(void)
     StopThread(&renderThread);
 }
 
+// --- Frame pacing ----------------------------------------------------------------
+
+typedef HRESULT(WINAPI* DwmFlushFunction)(void);
+typedef HRESULT(WINAPI* DwmCompositionFunction)(BOOL* enabled);
+typedef HANDLE(WINAPI* CreateTimerExFunction)(LPSECURITY_ATTRIBUTES, LPCSTR, DWORD, DWORD);
+static DwmFlushFunction dwmFlush = 0;
+static DwmCompositionFunction dwmCompositionEnabled = 0;
+static FrameWaitHook frameWaitHook = 0;
+
+enum { HIGH_RESOLUTION_TIMER = 0x00000002 };   // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+
+void SetFrameWaitHook(FrameWaitHook hook)
+{
+    frameWaitHook = hook;
+}
+
+void StartFramePacer(FramePacer* pacer, HWND window)
+{
+    ZeroMemory(pacer, sizeof(*pacer));
+    pacer->period = 1000.0 / DisplayRefreshRate(window);
+    // Loaded by name: the desktop window manager exists from Windows Vista on.
+    if (!dwmFlush) {
+        HMODULE dwm = LoadLibraryA("dwmapi.dll");
+        if (dwm) {
+            dwmCompositionEnabled = (DwmCompositionFunction)(void*)GetProcAddress(dwm, "DwmIsCompositionEnabled");
+            dwmFlush = (DwmFlushFunction)(void*)GetProcAddress(dwm, "DwmFlush");
+        }
+    }
+    pacer->useFlush = dwmFlush && dwmCompositionEnabled;
+    CreateTimerExFunction createEx = (CreateTimerExFunction)(void*)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "CreateWaitableTimerExA");
+    if (createEx)
+        pacer->timer = createEx(NULL, NULL, HIGH_RESOLUTION_TIMER, TIMER_ALL_ACCESS);
+    if (!pacer->timer)
+        pacer->timer = CreateWaitableTimerA(NULL, FALSE, NULL);
+    // Without it, timers and sleeps run in steps of a whole system tick
+    // (15.6 ms), about one refresh.
+    pacer->finerTimer = timeBeginPeriod(1) == TIMERR_NOERROR;
+}
+
+void StopFramePacer(FramePacer* pacer)
+{
+    if (pacer->timer)
+        CloseHandle(pacer->timer);
+    if (pacer->finerTimer)
+        timeEndPeriod(1);
+    ZeroMemory(pacer, sizeof(*pacer));
+}
+
+static void TimerWait(FramePacer* pacer, double milliseconds)
+{
+    if (milliseconds <= 0)
+        return;
+    if (pacer->timer) {
+        LARGE_INTEGER due;
+        due.QuadPart = -(LONGLONG)(milliseconds * 10000.0);   // relative, in 100 ns
+        if (SetWaitableTimer(pacer->timer, &due, 0, NULL, NULL, FALSE)) {
+            WaitForSingleObject(pacer->timer, (DWORD)ceil(milliseconds) + 100);
+            return;
+        }
+    }
+    Sleep((DWORD)(milliseconds + 0.5));
+}
+
+static int CompositionOn(void)
+{
+    BOOL enabled = FALSE;
+    return dwmCompositionEnabled && dwmCompositionEnabled(&enabled) == S_OK && enabled;
+}
+
+// Waits for the next display refresh; at most `milliseconds`, the rest of the
+// frame's refresh by the pacing clock.
+static void WaitForRefresh(FramePacer* pacer, double milliseconds, double frameStart)
+{
+    if (frameWaitHook) {
+        frameWaitHook(WAIT_REFRESH, milliseconds);
+        return;
+    }
+    if (pacer->useFlush && CompositionOn()) {
+        if (dwmFlush() == S_OK) {
+            double now = PreciseTickCount();
+            if (now - frameStart >= pacer->period / 4) {
+                pacer->shortFlushes = 0;
+                return;
+            }
+            // A flush that does not wait for the refresh cannot pace frames.
+            if (++pacer->shortFlushes >= 3)
+                pacer->useFlush = 0;
+            milliseconds = pacer->next - now;
+        } else {
+            pacer->useFlush = 0;
+        }
+    }
+    TimerWait(pacer, milliseconds);
+}
+
+void PaceFrame(FramePacer* pacer, double frameStart)
+{
+    if (pacer->period <= 0)
+        return;
+    // A frame that started a little after its refresh began (a late wake-up)
+    // keeps the cadence; one that started much later (a long frame, the
+    // Speed delay) counts from its own start.
+    double begin = frameStart;
+    if (pacer->scheduled && frameStart >= pacer->next && frameStart - pacer->next < pacer->period / 2)
+        begin = pacer->next;
+    pacer->next = begin + pacer->period;
+    pacer->scheduled = 1;
+    double remaining = pacer->next - PreciseTickCount();
+    // A frame that already took its whole refresh shows at once.
+    if (remaining <= 0)
+        return;
+    WaitForRefresh(pacer, remaining, frameStart);
+}
+
+static void SpeedDelay(int speed)
+{
+    if (speed <= 0)
+        return;
+    if (frameWaitHook)
+        frameWaitHook(WAIT_SPEED, speed * 10.0);
+    else
+        Sleep((DWORD)speed * 10);
+}
+
 // --- Render thread ------------------------------------------------------------
 
 static void StartModule(ModuleRecord* record, int clamp)
@@ -61,6 +188,36 @@ static void StartModule(ModuleRecord* record, int clamp)
         ClampControls(record);
     record->open(record);
     record->start(record);
+}
+
+void RenderFramePass(FramePacer* pacer)
+{
+    double frameStart = PreciseTickCount();
+    frameCounter = frameCounter + 1;
+    ShowInfoStep();
+    ShowNameStep();
+    SloganStep();
+    for (int module = 0; module < MODULE_COUNT; ++module)
+        if (saverSettings.moduleActive[module])
+            RunFrameEntry(&moduleTable[module], frameCounter);
+    GdiFlush();
+    SignalFrameDrawn();
+    PaceFrame(pacer, frameStart);
+    SpeedDelay(saverSettings.speed);
+    if (sound && sound->captureRequest) {
+        CaptureDisplay();
+        sound->captureRequest = 0;
+    }
+    if (sound && sound->resetRequest) {
+        for (int module = 0; module < MODULE_COUNT; ++module) {
+            if (!saverSettings.moduleActive[module])
+                continue;
+            ModuleRecord* record = &moduleTable[module];
+            record->close(record);
+            StartModule(record, 0);
+        }
+        sound->resetRequest = 0;
+    }
 }
 
 static void RenderThreadSteps(HWND window)
@@ -109,33 +266,11 @@ static void RenderThreadSteps(HWND window)
         if (saverSettings.moduleActive[module])
             StartModule(&moduleTable[module], 1);
 
-    while (renderRunning) {
-        frameCounter = frameCounter + 1;
-        ShowInfoStep();
-        ShowNameStep();
-        SloganStep();
-        for (int module = 0; module < MODULE_COUNT; ++module)
-            if (saverSettings.moduleActive[module])
-                RunFrameEntry(&moduleTable[module], frameCounter);
-        GdiFlush();
-        SignalFrameDrawn();
-        if (saverSettings.speed > 0)
-            Sleep(saverSettings.speed * 10);
-        if (sound && sound->captureRequest) {
-            CaptureDisplay();
-            sound->captureRequest = 0;
-        }
-        if (sound && sound->resetRequest) {
-            for (int module = 0; module < MODULE_COUNT; ++module) {
-                if (!saverSettings.moduleActive[module])
-                    continue;
-                ModuleRecord* record = &moduleTable[module];
-                record->close(record);
-                StartModule(record, 0);
-            }
-            sound->resetRequest = 0;
-        }
-    }
+    FramePacer pacer;
+    StartFramePacer(&pacer, window);
+    while (renderRunning)
+        RenderFramePass(&pacer);
+    StopFramePacer(&pacer);
 
     for (int module = 0; module < MODULE_COUNT; ++module)
         if (saverSettings.moduleActive[module])

@@ -1,13 +1,16 @@
 #!/bin/bash
-# Installs the cross toolchain, 32-bit Wine, Xvfb and GoogleTest's sources from
-# Debian's packages. Safe to run again: it does nothing when all is present.
+# Installs the cross toolchains, Wine (32- and 64-bit), Xvfb and GoogleTest's
+# sources from Debian's packages. Safe to run again: it does nothing when all
+# is present. The 64-bit parts serve machines that cannot run 32-bit code.
 set -euo pipefail
 
 need=()
 command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64)
 command -v cmake >/dev/null || need+=(cmake)
 command -v wine >/dev/null || need+=(wine wine32:i386)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 command -v Xvfb >/dev/null || need+=(xvfb)
 command -v xwd >/dev/null || need+=(x11-apps)
 command -v xdpyinfo >/dev/null || need+=(x11-utils)

@@ -3,8 +3,18 @@
 # Usage: . scripts/wine-env.sh BUILD_DIR [WIDTHxHEIGHTxDEPTH]
 build="$1"
 geometry="${2:-1024x768x24}"
+. "$(dirname "${BASH_SOURCE[0]}")/arch.sh"
 export WINEPREFIX="$build/wineprefix"
-export WINEARCH=win32
+if [ "$(vivra_arch)" = i686 ]; then
+    export WINEARCH=win32
+else
+    # No 32-bit code here: the 64-bit loader runs the 64-bit builds.
+    export WINEARCH=win64
+    case ":$PATH:" in
+        *":$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64:"*) ;;
+        *) export PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64:$PATH" ;;
+    esac
+fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -147,6 +147,23 @@ TEST_F(Controls, SoundFollowsAtSenseTenSmoothsBelowAndFreezesAtZero)
     EXPECT_EQ(frozen, 0.3f);
 }
 
+// A damaged sense is held to 0..10: above 10 the blend would overshoot the
+// level (and run away on later calls), below 0 it would move against it.
+TEST_F(Controls, SenseOutsideZeroToTenActsAsItsNearerEnd)
+{
+    share->volumeScale = 1;
+    SetLevels(1, 1);   // volume level 1
+    float over = 0.5f;
+    EXPECT_FLOAT_EQ(ControlValue(SOURCE_VOLUME, &over, 20, 0, 100), 100.0f);
+    EXPECT_FLOAT_EQ(over, 1.0f);
+    float wild = 0.5f;
+    for (int i = 0; i < 50; ++i)
+        EXPECT_FLOAT_EQ(ControlValue(SOURCE_VOLUME, &wild, 1000, 0, 100), 100.0f) << i;
+    float under = 0.5f;
+    EXPECT_FLOAT_EQ(ControlValue(SOURCE_VOLUME, &under, -5, 0, 100), 50.0f);
+    EXPECT_FLOAT_EQ(under, 0.5f);
+}
+
 TEST_F(Controls, LevelsWithoutAutoGainComeFromTheScales)
 {
     share->volumeScale = 10;

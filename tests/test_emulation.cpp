@@ -295,7 +295,10 @@ TEST_F(Emulation, PresentsShowTheEnginesColoursAndMoveThemWithoutRedrawing)
     StartChannels(state);
     FillEntry(dc, 40, 40, 100, 90, 120);
     SignalFrameDrawn();
-    testNow += 1;
+    // At most one present goes out per display refresh; each step here
+    // comes a refresh after the last.
+    DWORD refresh = 1000 / DisplayRefreshRate(window) + 1;
+    testNow += refresh;
     PaletteStep(state);
 
     HDC screen = GetDC(NULL);
@@ -307,7 +310,7 @@ TEST_F(Emulation, PresentsShowTheEnginesColoursAndMoveThemWithoutRedrawing)
     // Further palette steps recolour the same pixel; nothing is redrawn.
     int changed = 0;
     for (int s = 0; s < 30; ++s) {
-        testNow += 1;
+        testNow += refresh;
         PaletteStep(state);
         COLORREF now = EntryColour(state, 120);
         ASSERT_EQ(WaitForPixel(own, 70, 60, now, 500), now) << "step " << s;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include "runtime/framework.h"
 #include "runtime/common.h"
+#include "runtime/controls.h"
+#include "runtime/soundlink.h"
 #include "support/surface_support.h"
 #include <string.h>
 
@@ -197,6 +199,67 @@ TEST_F(Framework, PositiveStrengthRepeatsUntilWait)
     frameResult = ENTRY_WAIT;
     RunFrames(5, 2);
     EXPECT_EQ(callCount, 2);     // one call per frame: the 42 stops it
+}
+
+}  // namespace
+
+namespace {
+
+// EvaluateControls renews only the live slots: a Set and a Random slot keep
+// their values (a Random draw is made at start, not here), an Oscillate slot
+// takes the oscillator's next value and a sound slot the level's.
+TEST_F(Framework, EvaluateControlsRenewsOnlyTheLiveSlots)
+{
+    SoundShare* share = OpenSoundLink();
+    ASSERT_NE(share, nullptr);
+    sound = share;
+    share->volumeScale = 3.0f;
+    share->leftLevel = 1.5f;
+    share->rightLevel = 1.5f;
+
+    ModuleRecord* record = &moduleTable[MODULE_SPHERE];
+    record->source[0] = SOURCE_SET;        // "Size" 15..250
+    record->value[0] = 99;
+    record->source[2] = SOURCE_RANDOM;     // "Type" 0..63
+    record->value[2] = 17;
+    record->source[1] = SOURCE_OSCILLATE;  // "Symmetry" 2..128
+    record->rangeLo[1] = 2;
+    record->rangeHi[1] = 128;
+    record->state[1] = 0.5f;
+    record->sense[1] = 10;
+    record->source[4] = SOURCE_VOLUME;     // "X Tiling" 1..20
+    record->rangeLo[4] = 1;
+    record->rangeHi[4] = 20;
+    record->state[4] = 0.0f;
+    record->sense[4] = 10;
+
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        // The oscillator's next step, by its formula.
+        float phase = 0.5f + (float)(round + 1) * 10 * 0.0025f;
+        int i = (int)(phase * 2048.0f) & 2047;
+        float v = (float)sineTable[i] * 0.00006103888f * 0.5f + 0.5f;
+        int oscillated = (int)(2.0f + v * 126.0f);
+
+        unsigned before = randomState;
+        EvaluateControls(record);
+        EXPECT_EQ(randomState, before) << "a draw was made";
+        EXPECT_EQ(record->value[0], 99);
+        EXPECT_EQ(record->value[2], 17);
+        EXPECT_EQ(record->value[1], oscillated);
+        EXPECT_EQ(record->value[4], 10);   // 1 + 19 x 0.5
+        EXPECT_EQ(record->state[2], 0.5f);
+    }
+    // The sound slot follows the level as it changes.
+    share->leftLevel = share->rightLevel = 3.0f;
+    EvaluateControls(record);
+    EXPECT_EQ(record->value[4], 20);
+    EXPECT_EQ(record->value[0], 99);
+    EXPECT_EQ(record->value[2], 17);
+
+    sound = nullptr;
+    memset((char*)share + 8, 0, SOUND_SHARE_SIZE - 8);
+    CloseSoundLink(share);
 }
 
 }  // namespace

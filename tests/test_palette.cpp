@@ -216,6 +216,26 @@ TEST_F(Palette, BrightnessZeroGivesBlackEntriesWhileTheStripsMove)
     EXPECT_GT(lit, 20);
 }
 
+// A brightness above 100 (a stored value the engine is handed) saturates
+// bright entries at 255 instead of wrapping them round to dark ones.
+TEST_F(Palette, BrightnessAboveFullSaturatesInsteadOfWrapping)
+{
+    StartChannels(state);
+    Fix(PARAM_DIRECTION, 0);
+    for (int ch = 0; ch < 3; ++ch)
+        for (int i = 0; i < 236; ++i)
+            state->current[ch][i] = (BYTE)(i + 20);
+    Fix(PARAM_BRIGHTNESS, 150);
+    Step();
+    for (int i = 0; i < 236; ++i) {
+        int expected = (i + 20) * 150 / 100;
+        if (expected > 255)
+            expected = 255;
+        for (int ch = 0; ch < 3; ++ch)
+            ASSERT_EQ(EntryColour(i, ch), expected) << "entry " << i << " channel " << ch;
+    }
+}
+
 TEST_F(Palette, BlackoutEmptiesAScrollingChannelToBlack)
 {
     StartChannels(state);

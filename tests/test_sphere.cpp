@@ -3,6 +3,7 @@
 // sound-driven distance.
 #include <gtest/gtest.h>
 #include "modules/modules.h"
+#include "modules/sphere.h"
 #include "runtime/common.h"
 #include "runtime/soundlink.h"
 #include "support/harness.h"
@@ -291,6 +292,44 @@ TEST_F(Sphere, OpenCloseCyclesAndTinySurfacesAreSafe)
     SphereStart(record);
     SphereFrame(record);
     SUCCEED();
+}
+
+}  // namespace
+
+namespace {
+
+// Stamps copied straight into the surface give the very pixels of the
+// clipped BitBlts: every type bit (wedge, mirror, random size, squares, bars,
+// tile clip), every tile type, on a surface whose size is not a multiple of
+// the tiles.
+TEST_F(Sphere, DirectStampsPaintExactlyWhatClippedBlitsPaint)
+{
+    OpenSurface(W - 3, H - 5, 5000);
+    const int types[] = {0, 1, 2, 3, 4, 7, 9, 17, 25, 32, 33, 35, 63};
+    long copiedBefore = sphereStampsCopied;
+    for (int type : types) {
+        for (int tileType = 0; tileType <= 3; ++tileType) {
+            SCOPED_TRACE(::testing::Message() << "type " << type << " tile type " << tileType);
+            std::vector<BYTE> pictures[2];
+            for (int direct = 0; direct <= 1; ++direct) {
+                sphereDirectStamps = direct;
+                Set(SIZE, 120);
+                Set(SYMMETRY, 7);
+                Set(TYPE, type);
+                Set(X_TILING, 3);
+                Set(Y_TILING, 2);
+                Set(TILE_TYPE, tileType);
+                ClearTestSurface(&surface);
+                Begin(1000 + type * 4 + tileType);
+                Frames(6);
+                pictures[direct] = Snapshot();
+            }
+            sphereDirectStamps = 1;
+            EXPECT_GT(Drawn(), 0);
+            ASSERT_TRUE(pictures[0] == pictures[1]);
+        }
+    }
+    EXPECT_GT(sphereStampsCopied, copiedBefore) << "the direct path never ran";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "runtime/common.h"
 #include "runtime/saver.h"
 #include "support/harness.h"
+#include "support/meters.h"
 
 void ModuleFixture::OpenSurface(int w, int h, DWORD clock)
 {
@@ -18,7 +19,7 @@ void ModuleFixture::TearDown()
 {
     if (!opened)
         return;
-    if (calls.close)
+    if (calls.close && !closed)
         calls.close(record);
     // A test may stop the render loop; the next one starts with it running.
     renderRunning = 1;
@@ -70,4 +71,56 @@ std::vector<BYTE> ModuleFixture::Run(unsigned seed, int frames)
     Start(seed);
     Frames(frames);
     return Snapshot();
+}
+
+void ModuleFixture::LeakSweep(unsigned seed, int frames, DWORD msPerFrame, LeakCounts* counts)
+{
+    HANDLE self = GetCurrentProcess();
+    DWORD id = GetCurrentProcessId();
+    int stage = LEAK_BEFORE;
+    auto meter = [&]() {
+        GdiFlush();
+        counts->gdi[stage] = GdiObjects(self);
+        counts->handles[stage] = ProcessHandles(id);
+        ++stage;
+    };
+    // A first short life lets the platform make what it makes once per
+    // process (caches, stock objects) before anything is counted.
+    SeedRandom(seed);
+    if (calls.open)
+        calls.open(record);
+    calls.start(record);
+    Frames(5);
+    if (calls.close)
+        calls.close(record);
+    ClearTestSurface(&surface);
+    meter();
+    // A second open and start (a reset, a new picture) replace what the
+    // first made.
+    SeedRandom(seed);
+    for (int twice = 0; twice < 2; ++twice)
+        if (calls.open)
+            calls.open(record);
+    meter();
+    for (int twice = 0; twice < 2; ++twice)
+        calls.start(record);
+    meter();
+    for (int i = 0; i < frames; ++i) {
+        calls.frame(record);
+        testNow += msPerFrame;
+    }
+    meter();
+    if (calls.close)
+        calls.close(record);
+    closed = 1;
+    meter();
+    ASSERT_GT(counts->gdi[LEAK_BEFORE], 0) << "the GDI table cannot be read";
+    ASSERT_GT(counts->handles[LEAK_BEFORE], 0) << "the handle list cannot be read";
+    EXPECT_EQ(counts->gdi[LEAK_CLOSE], counts->gdi[LEAK_BEFORE])
+        << "GDI objects: before " << counts->gdi[LEAK_BEFORE] << ", open " << counts->gdi[LEAK_OPEN] << ", start "
+        << counts->gdi[LEAK_START] << ", frames " << counts->gdi[LEAK_FRAMES] << ", close " << counts->gdi[LEAK_CLOSE];
+    EXPECT_EQ(counts->handles[LEAK_CLOSE], counts->handles[LEAK_BEFORE])
+        << "handles: before " << counts->handles[LEAK_BEFORE] << ", open " << counts->handles[LEAK_OPEN]
+        << ", start " << counts->handles[LEAK_START] << ", frames " << counts->handles[LEAK_FRAMES] << ", close "
+        << counts->handles[LEAK_CLOSE];
 }

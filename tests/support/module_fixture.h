@@ -18,6 +18,14 @@ inline int Entry(const TestSurface* s, int x, int y)
     return b >= STATIC_LOW && b < STATIC_LOW + 236 ? b - STATIC_LOW : -1;
 }
 
+// What the process holds at each stage of a module's life: before its open
+// entry, after open, after start, after the frames, after close.
+enum { LEAK_BEFORE, LEAK_OPEN, LEAK_START, LEAK_FRAMES, LEAK_CLOSE, LEAK_STAGES };
+struct LeakCounts {
+    long gdi[LEAK_STAGES];
+    long handles[LEAK_STAGES];
+};
+
 struct ModuleCalls {
     int module;
     ModuleEntry open;    // run by Begin before start; null when not
@@ -53,8 +61,14 @@ protected:
     // A fresh spread-seed start on a cleared surface; the picture after
     // `frames` frames.
     std::vector<BYTE> Run(unsigned seed, int frames);
+    // The module's whole life on the open surface, metered: open, start,
+    // `frames` frames with the test clock moving `msPerFrame` each (so
+    // pictures restart), close. Fails the test when the GDI objects or
+    // handles after close differ from before open.
+    void LeakSweep(unsigned seed, int frames, DWORD msPerFrame, LeakCounts* counts);
 
 private:
     ModuleCalls calls;
     int opened = 0;
+    int closed = 0;
 };

@@ -1,0 +1,129 @@
+// The Bezier module's wide pen on an 8-bit surface: its curves look like
+// those of GDI's wide pen (same width, colour, round ends and joins), and
+// what it draws it erases exactly, also around a clipped overlay box.
+#include <gtest/gtest.h>
+#include "modules/modules.h"
+#include "runtime/common.h"
+#include "runtime/saver.h"
+#include "support/harness.h"
+#include "support/module_fixture.h"
+#include <stdlib.h>
+#include <vector>
+
+namespace {
+
+enum { BEZIERS = 0, SYMMETRY = 1, TRAIL = 2, WIDTH = 3 };
+
+class BezierPen : public ModuleFixture {
+protected:
+    BezierPen() : ModuleFixture({MODULE_BEZIER, BezierOpen, BezierStart, BezierFrame, BezierClose}) {}
+
+    // Width by height bytes, without the row padding.
+    std::vector<BYTE> Picture()
+    {
+        GdiFlush();
+        std::vector<BYTE> bytes((size_t)width * height);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                bytes[(size_t)y * width + x] = Pixel(&surface, x, y);
+        return bytes;
+    }
+    // One frame of a fresh figure; with `gdi` the surface's origins are moved
+    // (to no effect on where things land), which leaves the drawing to GDI's
+    // own wide pen.
+    std::vector<BYTE> FirstFrame(unsigned seed, int gdi)
+    {
+        ClearTestSurface(&surface);
+        if (gdi) {
+            SetWindowOrgEx(surface.surface.dc, 7, 5, NULL);
+            SetViewportOrgEx(surface.surface.dc, 7, 5, NULL);
+        }
+        Begin(seed);
+        Frames(1);
+        std::vector<BYTE> picture = Picture();
+        SetWindowOrgEx(surface.surface.dc, 0, 0, NULL);
+        SetViewportOrgEx(surface.surface.dc, 0, 0, NULL);
+        BezierClose(record);
+        return picture;
+    }
+    // Drawn pixels of `a` with no drawn pixel of `b` within `reach` pixels.
+    int FarFrom(const std::vector<BYTE>& a, const std::vector<BYTE>& b, int reach)
+    {
+        int distant = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                if (!a[(size_t)y * width + x] || b[(size_t)y * width + x])
+                    continue;
+                int close = 0;
+                for (int dy = -reach; dy <= reach && !close; ++dy)
+                    for (int dx = -reach; dx <= reach && !close; ++dx) {
+                        int u = x + dx, v = y + dy;
+                        close = u >= 0 && v >= 0 && u < width && v < height && b[(size_t)v * width + u];
+                    }
+                distant += !close;
+            }
+        return distant;
+    }
+};
+
+int Ink(const std::vector<BYTE>& bytes)
+{
+    int n = 0;
+    for (BYTE b : bytes)
+        n += b != 0;
+    return n;
+}
+
+TEST_F(BezierPen, CurvesMatchGdisWidePenInWidthColourAndShape)
+{
+    OpenSurface(640, 480, 1000);
+    struct Case {
+        int width, symmetry, beziers;
+    } cases[] = {{12, 10, 1}, {2, 1, 4}, {3, 1, 4}, {7, 3, 2}, {40, 2, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "width " << c.width << " symmetry " << c.symmetry);
+        record->value[WIDTH] = c.width;
+        record->value[SYMMETRY] = c.symmetry;
+        record->value[BEZIERS] = c.beziers;
+        std::vector<BYTE> own = FirstFrame(31 + c.width, 0);
+        std::vector<BYTE> gdi = FirstFrame(31 + c.width, 1);
+        int ownCount = Ink(own), gdiCount = Ink(gdi);
+        ASSERT_GT(gdiCount, 200);
+        // Thin pens: GDI gives them a little more ink than their width.
+        EXPECT_NEAR(ownCount, gdiCount, gdiCount / (c.width < 4 ? 4 : 10) + 20) << "a different amount of ink";
+        int wrongColour = 0;
+        for (size_t i = 0; i < own.size(); ++i)
+            wrongColour += own[i] && own[i] != STATIC_LOW + 1;   // the first frame's colour
+        EXPECT_EQ(wrongColour, 0);
+        // Differences only along the edges of the strokes.
+        EXPECT_EQ(FarFrom(own, gdi, 2), 0) << "ink where GDI has none nearby";
+        EXPECT_EQ(FarFrom(gdi, own, 2), 0) << "GDI's ink missing here";
+    }
+}
+
+TEST_F(BezierPen, ErasesExactlyWhatItDrewAroundAClippedBox)
+{
+    OpenSurface(320, 240, 1000);
+    record->value[TRAIL] = 1;   // three frames
+    record->value[WIDTH] = 12;
+    record->value[SYMMETRY] = 3;
+    record->value[BEZIERS] = 4;
+    // An overlay box is cut out of the surface's clipping region.
+    ExcludeClipRect(surface.surface.dc, 100, 80, 200, 160);
+    Begin(8);
+    int most = 0;
+    for (int f = 0; f < 40; ++f) {
+        Frames(1);
+        int drawn = Drawn();
+        if (drawn > most)
+            most = drawn;
+        ASSERT_EQ(CountDrawn(&surface, 100, 80, 200, 160), 0) << "drawn inside the box at frame " << f;
+    }
+    EXPECT_GT(most, 1000);
+    BezierClose(record);   // a reset erases the whole trail
+    EXPECT_EQ(Drawn(), 0) << "the black replay left pixels behind";
+    SelectClipRgn(surface.surface.dc, NULL);
+    Begin(8);   // TearDown closes it again
+}
+
+}  // namespace
