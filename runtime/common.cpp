@@ -1,4 +1,5 @@
 #include "runtime/common.h"
+#include <string.h>
 
 volatile unsigned int randomState = 1;
 
@@ -41,13 +42,29 @@ double PreciseTickCount(void)
     return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
+int CoversMonitor(const RECT* client, const RECT* monitor, const RECT* virtualScreen)
+{
+    return (monitor && EqualRect(client, monitor)) || (virtualScreen && EqualRect(client, virtualScreen));
+}
+
 int CoversScreen(HWND window)
 {
     RECT client;
     SetRectEmpty(&client);
-    GetClientRect(window, &client);
-    HDC screen = GetDC(NULL);
-    int full = client.right == GetDeviceCaps(screen, HORZRES) && client.bottom == GetDeviceCaps(screen, VERTRES);
-    ReleaseDC(NULL, screen);
-    return full;
+    if (!GetClientRect(window, &client) || IsRectEmpty(&client))
+        return 0;
+    MapWindowPoints(window, NULL, (POINT*)&client, 2);
+    // The monitor the window lies on (most of it), or all monitors together:
+    // with several monitors the saver window spans the virtual screen.
+    MONITORINFO info;
+    memset(&info, 0, sizeof(info));
+    info.cbSize = sizeof(info);
+    HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
+    const RECT* covered = monitor && GetMonitorInfoA(monitor, &info) ? &info.rcMonitor : 0;
+    RECT virtualScreen;
+    virtualScreen.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    virtualScreen.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    virtualScreen.right = virtualScreen.left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    virtualScreen.bottom = virtualScreen.top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    return CoversMonitor(&client, covered, &virtualScreen);
 }

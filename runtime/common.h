@@ -23,5 +23,8 @@ double PreciseTickCount(void);
 // A deadline has passed when now > deadline in unsigned comparison.
 inline int TickPassed(DWORD now, DWORD deadline) { return now > deadline; }
 
-// 1 when the window's client area is exactly the primary screen's size.
+// 1 when the window's client area is exactly the monitor it lies on, or the
+// whole virtual screen of all monitors.
 int CoversScreen(HWND window);
+// The same test on rectangles in screen coordinates (either may be null).
+int CoversMonitor(const RECT* client, const RECT* monitor, const RECT* virtualScreen);

@@ -96,6 +96,31 @@ static int ReadStoredMode(DEVMODEA* mode)
     return ReadSaverValue("DisplayMode", REG_BINARY, mode, DISPLAY_MODE_SIZE);
 }
 
+struct ModeSearch {
+    const DEVMODEA* wanted;
+    int found;
+};
+
+static void MatchMode(const DEVMODEA* mode, void* context)
+{
+    ModeSearch* search = (ModeSearch*)context;
+    const DEVMODEA* wanted = search->wanted;
+    if (mode->dmPelsWidth != wanted->dmPelsWidth || mode->dmPelsHeight != wanted->dmPelsHeight ||
+        mode->dmBitsPerPel != wanted->dmBitsPerPel)
+        return;
+    // A refresh rate counts only where both the record and the driver give one.
+    if (wanted->dmDisplayFrequency && mode->dmDisplayFrequency &&
+        wanted->dmDisplayFrequency != mode->dmDisplayFrequency)
+        return;
+    search->found = 1;
+}
+
+int ModeAvailable(const DEVMODEA* mode)
+{
+    ModeSearch search = {mode, 0};
+    return mode && EnumerateModes(MatchMode, &search) && search.found;
+}
+
 int SwitchDisplayMode(HWND window)
 {
     if (!CoversScreen(window))
@@ -103,15 +128,28 @@ int SwitchDisplayMode(HWND window)
     DEVMODEA mode;
     if (!ReadStoredMode(&mode))
         return 0;
-    // A damaged record must not size the window to nothing.
-    if (mode.dmPelsWidth < 320 || mode.dmPelsHeight < 200 || mode.dmBitsPerPel < 4)
+    // Only a mode the display offers: anything else would size the window
+    // to it and then leave the screen in the desktop's mode.
+    if (!OpenDirectDraw(window, DDSCL_NORMAL) || !ModeAvailable(&mode) ||
+        !OpenDirectDraw(window, DDSCL_EXCLUSIVE | DDSCL_ALLOWREBOOT | DDSCL_FULLSCREEN)) {
+        if (directDraw2)
+            directDraw2->SetCooperativeLevel(window, DDSCL_NORMAL);
+        ReleaseDisplayMode();
         return 0;
-    if (!OpenDirectDraw(window, DDSCL_EXCLUSIVE | DDSCL_ALLOWREBOOT | DDSCL_FULLSCREEN))
-        return 0;
+    }
+    RECT before;
+    GetWindowRect(window, &before);
     SetWindowPos(window, 0, 0, 0, (int)mode.dmPelsWidth, (int)mode.dmPelsHeight, SWP_NOZORDER | SWP_NOREDRAW);
     SystemParametersInfoA(SPI_SCREENSAVERRUNNING, TRUE, &previousSaverRunning, 0);
-    ApplyMode(&mode);
-    return 1;
+    if (ApplyMode(&mode))
+        return 1;
+    // The driver refused after all: back to the desktop's mode and size.
+    SystemParametersInfoA(SPI_SCREENSAVERRUNNING, previousSaverRunning, NULL, 0);
+    SetWindowPos(window, 0, before.left, before.top, before.right - before.left, before.bottom - before.top,
+                 SWP_NOZORDER | SWP_NOREDRAW);
+    directDraw2->SetCooperativeLevel(window, DDSCL_NORMAL);
+    ReleaseDisplayMode();
+    return 0;
 }
 
 void RestoreDisplayMode(HWND window)

@@ -12,5 +12,8 @@ int ApplyMode(const DEVMODEA* mode);
 int LeaveMode(HWND window);
 int ReleaseDisplayMode(void);
 int EnumerateModes(ModeCallback callback, void* context);
+// 1 when DirectDraw (opened) lists the mode's width, height and depth, and its
+// refresh rate where the record and the driver both give one.
+int ModeAvailable(const DEVMODEA* mode);
 int SwitchDisplayMode(HWND window);
 void RestoreDisplayMode(HWND window);

@@ -438,7 +438,10 @@ static void EndTestRun(void)
     if (!testRun)
         return;
     DeleteDisplay(TEST_DISPLAY);
-    WriteSaverValue("Active", REG_SZ, savedActive, (DWORD)strlen(savedActive) + 1);
+    // Nothing remembered (another test run was under way when this one
+    // began): that run puts its own name back.
+    if (savedActive[0])
+        WriteSaverValue("Active", REG_SZ, savedActive, (DWORD)strlen(savedActive) + 1);
     testRun = 0;
 }
 
@@ -451,6 +454,9 @@ static LRESULT SaverCreate(HWND window)
     if (command.fileName[0] && ImportSettingsFile(command.fileName, TEST_DISPLAY)) {
         ReadSaverValue("Active", REG_SZ, savedActive, sizeof(savedActive));
         savedActive[sizeof(savedActive) - 1] = 0;
+        // The test display itself is never the one to come back to.
+        if (lstrcmpiA(savedActive, TEST_DISPLAY) == 0)
+            savedActive[0] = 0;
         WriteSaverValue("Active", REG_SZ, TEST_DISPLAY, sizeof(TEST_DISPLAY));
         testRun = 1;
     }

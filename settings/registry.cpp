@@ -80,8 +80,7 @@ int ValidDisplayName(const char* name)
 {
     if (!name || !name[0])
         return 0;
-    size_t length = strnlen(name, DISPLAY_NAME_SIZE);
-    if (length >= DISPLAY_NAME_SIZE)
+    if (strnlen(name, DISPLAY_NAME_SIZE) > DISPLAY_NAME_LIMIT)
         return 0;
     if (strchr(name, '\\'))
         return 0;
@@ -730,16 +729,20 @@ int ListDisplays(HWND combo, int selectScratch)
     int added = 0;
     if (key) {
         for (DWORD index = 0; added < LIST_LIMIT; ++index) {
-            char name[128];
+            char name[DISPLAY_NAME_SIZE];
             DWORD length = sizeof(name);
-            if (RegEnumKeyExA(key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            LONG result = RegEnumKeyExA(key, index, name, &length, NULL, NULL, NULL, NULL);
+            // A name too long to hold hides only itself, not the names after it.
+            if (result == ERROR_MORE_DATA)
+                continue;
+            if (result != ERROR_SUCCESS)
                 break;
             SendMessageA(combo, CB_ADDSTRING, 0, (LPARAM)name);
             ++added;
         }
         RegCloseKey(key);
     }
-    char selection[128];
+    char selection[DISPLAY_NAME_SIZE];
     if (selectScratch)
         lstrcpynA(selection, SCRATCH_DISPLAY, sizeof(selection));
     else

@@ -18,7 +18,11 @@ struct PaletteState;
 enum {
     VALUE_NAME_SIZE = 16,    // per-slot names: "RangeHi19" and the like
     KEY_PATH_SIZE = 1024,    // room for a saver key path with a 260-byte name
-    DISPLAY_NAME_SIZE = 256, // a registry key name holds at most 255 characters
+    // The longest display name: the lists and the Main Settings edit hold
+    // 128 characters, and a name they cannot hold would be a display the
+    // user can never see again.
+    DISPLAY_NAME_LIMIT = 127,
+    DISPLAY_NAME_SIZE = DISPLAY_NAME_LIMIT + 1,
     LIST_LIMIT = 1000        // most names ListDisplays adds
 };
 
@@ -54,8 +58,8 @@ int ListDisplays(HWND combo, int selectScratch);
 int RegisterFileType(const char* saverPath);
 void WriteVersionStamp(int major, int minor, int build);
 
-// 1 when the name can be a display key of its own: not empty, at most 255
-// characters, no backslash, not "." or "..".
+// 1 when the name can be a display of its own: not empty, at most
+// DISPLAY_NAME_LIMIT characters, no backslash, not "." or "..".
 int ValidDisplayName(const char* name);
 // "Control Panel\Screen Saver.Vivra\Saved\<name>"; 0 for an invalid name.
 int DisplayKeyPath(const char* name, char* path, int size);

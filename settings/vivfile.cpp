@@ -8,7 +8,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { KEY_NAME_LIMIT = 255 };
+enum {
+    KEY_NAME_LIMIT = 255,
+    // The longest key path the registry takes below HKEY_CURRENT_USER.
+    KEY_PATH_LIMIT = 255,
+    // The longest relative path that fits below the key of any display name.
+    RELATIVE_PATH_LIMIT = KEY_PATH_LIMIT - (int)(sizeof(SAVED_KEY "\\") - 1) - DISPLAY_NAME_LIMIT - 1,
+    VIV_VALUE_NAME_SIZE = 128   // value names of up to 127 characters
+};
 
 static const char fileNameCharacters[] = "$%'-_@ ~`!(){.}^#&+,;=[]";
 
@@ -60,47 +67,92 @@ static int WriteRecord(HANDLE file, const char* path, const char* name, DWORD ty
            WriteBytes(file, &type, 4) && WriteBytes(file, &size, 4) && WriteBytes(file, data, size);
 }
 
+// 1 when the import takes a value of this type and size.
+static int ImportableValue(DWORD type, DWORD size)
+{
+    if (type != REG_SZ && type != REG_BINARY && type != REG_DWORD)
+        return 0;
+    return size <= VIV_DATA_LIMIT && (type != REG_DWORD || size == 4);
+}
+
+// 1 when the key or any key below it holds a value (or cannot be read).
+static int HoldsValues(HKEY key)
+{
+    DWORD keys = 0, values = 0;
+    if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &keys, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
+            ERROR_SUCCESS ||
+        values)
+        return 1;
+    for (DWORD index = 0; index < keys; ++index) {
+        char child[KEY_NAME_LIMIT + 1];
+        DWORD length = sizeof(child);
+        HKEY sub = 0;
+        if (RegEnumKeyExA(key, index, child, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS ||
+            RegOpenKeyExA(key, child, 0, KEY_READ, &sub) != ERROR_SUCCESS)
+            return 1;
+        int holds = HoldsValues(sub);
+        RegCloseKey(sub);
+        if (holds)
+            return 1;
+    }
+    return 0;
+}
+
 // Values of the key first, then each sub-key with all its values before its
-// own sub-keys.
+// own sub-keys. Returns 0 when anything could not be written or could not be
+// imported again (a name or value beyond the limits, a foreign type, a path
+// too deep for a display of the longest name); the walk still goes on.
 static int WriteKey(HANDLE file, HKEY key, const char* relative)
 {
     int ok = 1;
     for (DWORD index = 0;; ++index) {
-        char name[128];
+        char name[VIV_VALUE_NAME_SIZE];
         BYTE data[VIV_DATA_LIMIT];
         DWORD nameLength = sizeof(name);
         DWORD dataLength = sizeof(data);
         DWORD type = 0;
         LONG result = RegEnumValueA(key, index, name, &nameLength, NULL, &type, data, &dataLength);
-        // A value beyond the limits could not be imported again: leave it
-        // out rather than end the walk there.
-        if (result == ERROR_MORE_DATA)
+        if (result == ERROR_MORE_DATA) {
+            ok = 0;
             continue;
+        }
         if (result != ERROR_SUCCESS)
             break;
+        if (!ImportableValue(type, dataLength)) {
+            ok = 0;
+            continue;
+        }
         ok &= WriteRecord(file, relative, name, type, data, dataLength);
     }
     for (DWORD index = 0;; ++index) {
         char child[KEY_NAME_LIMIT + 1];
         DWORD length = sizeof(child);
         LONG result = RegEnumKeyExA(key, index, child, &length, NULL, NULL, NULL, NULL);
-        if (result == ERROR_MORE_DATA)
+        if (result == ERROR_MORE_DATA) {
+            ok = 0;
             continue;
+        }
         if (result != ERROR_SUCCESS)
             break;
         char path[VIV_TEXT_LIMIT];
         int pathLength = relative[0] ? snprintf(path, sizeof(path), "%s\\%s", relative, child)
                                      : snprintf(path, sizeof(path), "%s", child);
-        if (pathLength <= 0 || pathLength >= (int)sizeof(path))
-            continue;
         HKEY sub = 0;
-        if (RegOpenKeyExA(key, child, 0, KEY_READ, &sub) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(key, child, 0, KEY_READ, &sub) != ERROR_SUCCESS) {
+            ok = 0;
             continue;
-        ok &= WriteKey(file, sub, path);
+        }
+        // A key too deep for the file matters only when it holds values.
+        if (pathLength <= 0 || pathLength > RELATIVE_PATH_LIMIT)
+            ok &= !HoldsValues(sub);
+        else
+            ok &= WriteKey(file, sub, path);
         RegCloseKey(sub);
     }
     return ok;
 }
+
+static BYTE* ReadWholeFile(const char* fileName, DWORD* size);
 
 int WriteDisplayFile(const char* display, const char* fileName)
 {
@@ -112,14 +164,27 @@ int WriteDisplayFile(const char* display, const char* fileName)
     char path[KEY_PATH_SIZE];
     HKEY key = 0;
     if (!DisplayKeyPath(display, path, sizeof(path)) ||
-        RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        ok = 0;
-    if (key) {
-        ok &= WriteKey(file, key, "");
-        RegCloseKey(key);
+        RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        // The file holds only the magic.
+        CloseHandle(file);
+        return 0;
     }
+    int carried = WriteKey(file, key, "");
+    RegCloseKey(key);
     CloseHandle(file);
-    return ok;
+
+    // What the import would refuse is no export: the same checks decide.
+    if (ok && carried) {
+        DWORD size = 0;
+        BYTE* data = ReadWholeFile(fileName, &size);
+        carried = data && CheckSettingsData(data, size);
+        free(data);
+    }
+    if (ok && carried)
+        return 1;
+    // A file that lacks part of the display would import as another one.
+    DeleteFileA(fileName);
+    return 0;
 }
 
 int ExportDisplay(HWND, const char* display)
@@ -245,23 +310,182 @@ static BYTE* ReadWholeFile(const char* fileName, DWORD* size)
     return data;
 }
 
-int ImportSettingsFile(const char* fileName, const char* display)
-{
-    char displayPath[KEY_PATH_SIZE];
-    if (!fileName || !DisplayKeyPath(display, displayPath, sizeof(displayPath)))
-        return 0;
-    DWORD size = 0;
-    BYTE* data = ReadWholeFile(fileName, &size);
-    if (!data)
-        return 0;
-    // Nothing is touched before the whole file has passed.
-    if (!CheckSettingsData(data, size)) {
-        free(data);
-        return 0;
-    }
+// --- Snapshot of a display ------------------------------------------------------------------
 
-    EnsureFirstRunDefaults();
-    DeleteDisplay(display);
+// A key tree held in memory, so that a failed import can put it back byte for
+// byte: one run of items, each key (its path below the tree's root) followed
+// by its values and then its sub-keys. The wide interfaces read names and
+// texts exactly as stored, whatever program wrote them and in what code page.
+struct TreeSnapshot {
+    BYTE* items;
+    DWORD used;
+    DWORD capacity;
+    int complete;   // 0 when part of the tree could not be read
+};
+
+enum { ITEM_KEY = 1, ITEM_VALUE = 2, SNAPSHOT_LIMIT = 1 << 28 };
+
+static int Append(TreeSnapshot* snapshot, const void* data, DWORD size)
+{
+    if (snapshot->capacity - snapshot->used < size) {
+        DWORD capacity = snapshot->capacity ? snapshot->capacity : 4096;
+        while (capacity - snapshot->used < size) {
+            if (capacity >= SNAPSHOT_LIMIT)
+                return 0;
+            capacity *= 2;
+        }
+        BYTE* grown = (BYTE*)realloc(snapshot->items, capacity);
+        if (!grown)
+            return 0;
+        snapshot->items = grown;
+        snapshot->capacity = capacity;
+    }
+    memcpy(snapshot->items + snapshot->used, data, size);
+    snapshot->used += size;
+    return 1;
+}
+
+// Kind, text length in characters (zero included), text; a value adds its
+// type, size and data, padded to an even size so the next text stays aligned.
+static void AppendItem(TreeSnapshot* snapshot, DWORD kind, const WCHAR* text, DWORD type, const BYTE* data,
+                       DWORD size)
+{
+    DWORD length = (DWORD)wcslen(text) + 1;
+    int ok = Append(snapshot, &kind, 4) && Append(snapshot, &length, 4) &&
+             Append(snapshot, text, length * (DWORD)sizeof(WCHAR));
+    if (ok && kind == ITEM_VALUE) {
+        BYTE pad = 0;
+        ok = Append(snapshot, &type, 4) && Append(snapshot, &size, 4) && Append(snapshot, data, size) &&
+             ((size & 1) == 0 || Append(snapshot, &pad, 1));
+    }
+    if (!ok)
+        snapshot->complete = 0;
+}
+
+// "relative\child", or the child alone below the root; null when out of memory.
+static WCHAR* JoinWide(const WCHAR* relative, const WCHAR* child)
+{
+    size_t length = wcslen(relative) + 1 + wcslen(child) + 1;
+    WCHAR* path = (WCHAR*)malloc(length * sizeof(WCHAR));
+    if (!path)
+        return 0;
+    path[0] = 0;
+    if (relative[0]) {
+        wcscpy(path, relative);
+        wcscat(path, L"\\");
+    }
+    wcscat(path, child);
+    return path;
+}
+
+static void SnapKey(TreeSnapshot* snapshot, HKEY key, const WCHAR* relative)
+{
+    AppendItem(snapshot, ITEM_KEY, relative, 0, 0, 0);
+    DWORD keys = 0, longestKey = 0, values = 0, longestName = 0, longestData = 0;
+    if (RegQueryInfoKeyW(key, NULL, NULL, NULL, &keys, &longestKey, NULL, &values, &longestName, &longestData,
+                         NULL, NULL) != ERROR_SUCCESS) {
+        snapshot->complete = 0;
+        return;
+    }
+    WCHAR* name = (WCHAR*)malloc((longestName + 1) * sizeof(WCHAR));
+    BYTE* data = (BYTE*)malloc(longestData + 1);
+    if (!name || !data)
+        snapshot->complete = 0;
+    for (DWORD index = 0; name && data && index < values; ++index) {
+        DWORD nameLength = longestName + 1;
+        DWORD size = longestData + 1;
+        DWORD type = 0;
+        if (RegEnumValueW(key, index, name, &nameLength, NULL, &type, data, &size) != ERROR_SUCCESS) {
+            snapshot->complete = 0;
+            continue;
+        }
+        AppendItem(snapshot, ITEM_VALUE, name, type, data, size);
+    }
+    free(name);
+    free(data);
+
+    WCHAR* child = (WCHAR*)malloc((longestKey + 1) * sizeof(WCHAR));
+    if (!child)
+        snapshot->complete = 0;
+    for (DWORD index = 0; child && index < keys; ++index) {
+        DWORD length = longestKey + 1;
+        HKEY sub = 0;
+        WCHAR* path = 0;
+        if (RegEnumKeyExW(key, index, child, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS ||
+            !(path = JoinWide(relative, child)) || RegOpenKeyExW(key, child, 0, KEY_READ, &sub) != ERROR_SUCCESS) {
+            snapshot->complete = 0;
+            free(path);
+            continue;
+        }
+        SnapKey(snapshot, sub, path);
+        RegCloseKey(sub);
+        free(path);
+    }
+    free(child);
+}
+
+// Writes the snapshot back below `root`; 0 when any key or value failed.
+static int RestoreSnapshot(const TreeSnapshot* snapshot, const char* root)
+{
+    WCHAR wideRoot[KEY_PATH_SIZE];
+    if (!MultiByteToWideChar(CP_ACP, 0, root, -1, wideRoot, KEY_PATH_SIZE))
+        return 0;
+    int ok = 1;
+    HKEY key = 0;
+    DWORD at = 0;
+    while (at < snapshot->used) {
+        const BYTE* item = snapshot->items + at;
+        DWORD kind, length;
+        memcpy(&kind, item, 4);
+        memcpy(&length, item + 4, 4);
+        const WCHAR* text = (const WCHAR*)(item + 8);
+        at += 8 + length * (DWORD)sizeof(WCHAR);
+        if (kind == ITEM_KEY) {
+            if (key)
+                RegCloseKey(key);
+            key = 0;
+            WCHAR* path = JoinWide(wideRoot, text);
+            if (!path || RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                         NULL, &key, NULL) != ERROR_SUCCESS) {
+                key = 0;
+                ok = 0;
+            }
+            free(path);
+            continue;
+        }
+        DWORD type, size;
+        memcpy(&type, snapshot->items + at, 4);
+        memcpy(&size, snapshot->items + at + 4, 4);
+        const BYTE* data = snapshot->items + at + 8;
+        at += 8 + size + (size & 1);
+        if (!key || RegSetValueExW(key, text, 0, type, data, size) != ERROR_SUCCESS)
+            ok = 0;
+    }
+    if (key)
+        RegCloseKey(key);
+    return ok;
+}
+
+// --- Import, all or nothing -----------------------------------------------------------------
+
+// 1 when every key the records name fits the registry's path limit below the
+// display's key: known before anything is touched.
+static int RecordPathsFit(const BYTE* data, DWORD size, const char* displayPath)
+{
+    size_t room = KEY_PATH_LIMIT - strlen(displayPath);
+    DWORD offset = 4;
+    while (offset < size) {
+        SettingsRecord record;
+        if (!TakeRecord(data, size, &offset, &record))
+            return 0;
+        if (record.path[0] && strlen(record.path) + 1 > room)
+            return 0;
+    }
+    return strlen(displayPath) <= KEY_PATH_LIMIT;
+}
+
+static int WriteRecords(const BYTE* data, DWORD size, const char* displayPath)
+{
     int result = 1;
     DWORD offset = 4;
     HKEY key = 0;
@@ -283,11 +507,62 @@ int ImportSettingsFile(const char* fileName, const char* display)
                                 &key, NULL) != ERROR_SUCCESS)
                 key = 0;
         }
-        if (!key || RegSetValueExA(key, record.name, 0, record.type, record.data, record.size) != ERROR_SUCCESS)
+        if (!key || RegSetValueExA(key, record.name, 0, record.type, record.data, record.size) != ERROR_SUCCESS) {
             result = 0;
+            break;
+        }
     }
     if (key)
         RegCloseKey(key);
+    return result;
+}
+
+int ImportSettingsFile(const char* fileName, const char* display)
+{
+    char displayPath[KEY_PATH_SIZE];
+    if (!fileName || !DisplayKeyPath(display, displayPath, sizeof(displayPath)))
+        return 0;
+    DWORD size = 0;
+    BYTE* data = ReadWholeFile(fileName, &size);
+    if (!data)
+        return 0;
+    // Nothing is touched before the whole file has passed.
+    if (!CheckSettingsData(data, size) || !RecordPathsFit(data, size, displayPath)) {
+        free(data);
+        return 0;
+    }
+
+    // What a write can still refuse is undone from a snapshot of the display
+    // and of which keys above it existed.
+    int saverKeyExisted = KeyExists(SAVER_KEY);
+    int savedKeyExisted = KeyExists(SAVED_KEY);
+    TreeSnapshot before = {0, 0, 0, 1};
+    HKEY old = 0;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, displayPath, 0, KEY_READ, &old) == ERROR_SUCCESS) {
+        SnapKey(&before, old, L"");
+        RegCloseKey(old);
+        if (!before.complete) {
+            free(before.items);
+            free(data);
+            return 0;
+        }
+    } else {
+        old = 0;
+    }
+
+    EnsureFirstRunDefaults();
+    int result = (DeleteDisplay(display) || !old) && WriteRecords(data, size, displayPath);
+    if (!result) {
+        if (!saverKeyExisted)
+            DeleteKeyTree(HKEY_CURRENT_USER, SAVER_KEY);
+        else if (!savedKeyExisted)
+            DeleteKeyTree(HKEY_CURRENT_USER, SAVED_KEY);
+        else
+            DeleteKeyTree(HKEY_CURRENT_USER, displayPath);
+        if (old)
+            RestoreSnapshot(&before, displayPath);
+    }
+    free(before.items);
     free(data);
     return result;
 }

@@ -204,6 +204,38 @@ TEST_F(StoreRun, TestRunOfAFileLeavesNothingBehind)
     EXPECT_TRUE(KeyExists((DisplayPath("Mine") + "\\Modules\\Bezier").c_str()));
 }
 
+TEST_F(StoreRun, OverlappingTestRunsPutTheUsersDisplayBack)
+{
+    std::string first = OutputPath("overlap-first.viv");
+    std::string second = OutputPath("overlap-second.viv");
+    SaveModules("File", {MODULE_STAR});
+    ASSERT_EQ(WriteDisplayFile("File", first.c_str()), 1);
+    SaveModules("File", {MODULE_PLASMA});
+    ASSERT_EQ(WriteDisplayFile("File", second.c_str()), 1);
+    ASSERT_TRUE(DeleteDisplay("File"));
+    SaveModules("Mine", {MODULE_BEZIER});
+
+    ASSERT_TRUE(StartSaver(("/S " + first).c_str(), &saver, 20000));
+    ASSERT_NE(saver.window, nullptr);
+    ASSERT_GE(WaitFrames(saver.window, 3, 20000), 3);
+    SaverProcess later;
+    ASSERT_TRUE(StartSaver(("/S " + second).c_str(), &later, 20000));
+    EXPECT_NE(later.window, nullptr);
+    EXPECT_GE(WaitFrames(later.window, 3, 20000), 3);
+    EXPECT_EQ(ActiveName(), TEST_DISPLAY);
+
+    // The first run ends first and puts "Mine" back; the later one must not
+    // put its test display in its place.
+    Close();
+    EXPECT_EQ(ActiveName(), "Mine");
+    PostMessageA(later.window, WM_KEYDOWN, 'Q', 0);
+    EXPECT_TRUE(WaitSaverExit(&later, 10000));
+    KillSaver(&later);
+    EXPECT_EQ(ActiveName(), "Mine");
+    EXPECT_FALSE(KeyExists(DisplayPath(TEST_DISPLAY).c_str()));
+    EXPECT_TRUE(KeyExists((DisplayPath("Mine") + "\\Modules\\Bezier").c_str()));
+}
+
 TEST_F(StoreRun, DamagedFileRunsTheUsersOwnDisplay)
 {
     SaveModules("Source", {MODULE_STAR});

@@ -9,6 +9,7 @@
 #include "runtime/common.h"
 #include "graphics/palette.h"
 #include "support/harness.h"
+#include <aclapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -71,6 +72,110 @@ Tree Snapshot(const std::string& path)
 std::string DisplayPath(const std::string& name)
 {
     return std::string(SAVED_KEY) + "\\" + name;
+}
+
+// Byte for byte, through the wide interfaces: every key and every value with
+// its exact name, type and data, in enumeration order.
+typedef std::vector<std::pair<std::wstring, std::pair<DWORD, Bytes>>> ExactTree;
+
+void ReadExact(HKEY key, const std::wstring& relative, ExactTree* tree)
+{
+    tree->push_back(std::make_pair(L"K:" + relative, std::make_pair(~0u, Bytes())));
+    for (DWORD index = 0;; ++index) {
+        WCHAR name[1024];
+        static BYTE data[65536];
+        DWORD nameLength = 1024;
+        DWORD size = sizeof(data);
+        DWORD type = 0;
+        if (RegEnumValueW(key, index, name, &nameLength, NULL, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        tree->push_back(std::make_pair(L"V:" + relative + L"|" + name, std::make_pair(type, Bytes(data, data + size))));
+    }
+    for (DWORD index = 0;; ++index) {
+        WCHAR name[1024];
+        DWORD length = 1024;
+        if (RegEnumKeyExW(key, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        HKEY sub;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) != ERROR_SUCCESS) {
+            tree->push_back(std::make_pair(L"unreadable:" + relative + L"\\" + name, std::make_pair(0u, Bytes())));
+            continue;
+        }
+        ReadExact(sub, relative.empty() ? std::wstring(name) : relative + L"\\" + name, tree);
+        RegCloseKey(sub);
+    }
+}
+
+ExactTree ExactSnapshot(const std::string& path)
+{
+    ExactTree tree;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        ReadExact(key, L"", &tree);
+        RegCloseKey(key);
+    }
+    return tree;
+}
+
+// Writes a value by hand, as another program might.
+void PutValue(const std::string& path, const char* name, DWORD type, const Bytes& data)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, data.data(), (DWORD)data.size()), ERROR_SUCCESS) << name;
+    RegCloseKey(key);
+}
+
+// Gives everyone full access to the key except what `denied` takes away.
+bool SetKeyAccess(HKEY key, DWORD denied, DWORD inheritance = NO_INHERITANCE)
+{
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = NULL;
+    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
+        return false;
+    EXPLICIT_ACCESSA entries[2];
+    ZeroMemory(entries, sizeof(entries));
+    entries[0].grfAccessPermissions = denied;
+    entries[0].grfAccessMode = DENY_ACCESS;
+    entries[0].grfInheritance = inheritance;
+    entries[0].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entries[0].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entries[0].Trustee.ptstrName = (LPSTR)everyone;
+    entries[1] = entries[0];
+    entries[1].grfAccessPermissions = KEY_ALL_ACCESS;
+    entries[1].grfAccessMode = GRANT_ACCESS;
+    entries[1].grfInheritance = NO_INHERITANCE;
+    PACL acl = NULL;
+    bool ok = SetEntriesInAclA(denied ? 2 : 1, denied ? entries : entries + 1, NULL, &acl) == ERROR_SUCCESS &&
+              SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, acl, NULL) ==
+                  ERROR_SUCCESS;
+    LocalFree(acl);
+    FreeSid(everyone);
+    return ok;
+}
+
+bool DenyDelete(HKEY key)
+{
+    return SetKeyAccess(key, DELETE);
+}
+
+void AllowDelete(const std::string& path)
+{
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    EXPECT_TRUE(SetKeyAccess(key, 0));
+    RegCloseKey(key);
+}
+
+// Only the values of a tree: a key without values is nothing a file carries.
+Tree ValuesOf(const Tree& tree)
+{
+    Tree values;
+    for (const auto& item : tree)
+        if (item.first[0] == 'V')
+            values.insert(item);
+    return values;
 }
 
 // The saver key without one display's part.
@@ -572,6 +677,245 @@ TEST_F(Viv, MutatedFilesNeverTouchAnotherDisplay)
     // Both kinds were exercised.
     EXPECT_GT(accepted, rounds / 50);
     EXPECT_LT(accepted, rounds - rounds / 50);
+}
+
+TEST_F(Viv, NamesLongerThanTheListsHoldNeverEnter)
+{
+    SaveOriginal();
+    std::string file = FilePath("names.viv");
+    ASSERT_EQ(WriteDisplayFile("Original", file.c_str()), 1);
+    const std::string longest(DISPLAY_NAME_LIMIT, 'a');
+    const std::string over(DISPLAY_NAME_LIMIT + 1, 'b');
+
+    EXPECT_TRUE(SaveDisplay(longest.c_str()));
+    EXPECT_FALSE(SaveDisplay(over.c_str()));
+    EXPECT_FALSE(KeyExists(DisplayPath(over).c_str()));
+    EXPECT_EQ(ImportSettingsFile(file.c_str(), over.c_str()), 0);
+    EXPECT_FALSE(KeyExists(DisplayPath(over).c_str()));
+
+    // The name a file's name gives.
+    std::string longFile = FilePath((over + ".VIV").c_str());
+    std::string fitFile = FilePath((std::string(DISPLAY_NAME_LIMIT, 'c') + ".VIV").c_str());
+    ASSERT_TRUE(CopyFileA(file.c_str(), longFile.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(file.c_str(), fitFile.c_str(), FALSE));
+    char name[DIALOG_NAME_SIZE] = "";
+    EXPECT_EQ(ImportDisplayFile(NULL, longFile.c_str(), name), 0);
+    EXPECT_FALSE(KeyExists(DisplayPath(over).c_str()));
+    EXPECT_EQ(ImportDisplayFile(NULL, fitFile.c_str(), name), 1);
+    EXPECT_EQ(std::string(name), std::string(DISPLAY_NAME_LIMIT, 'c'));
+    EXPECT_TRUE(KeyExists(DisplayPath(name).c_str()));
+}
+
+// --- Export and import agree ----------------------------------------------------------------
+
+// Exports `display`, imports the file as `copy` and checks the copy.
+void RoundTrip(const std::string& display, const std::string& copy, bool wholeTree)
+{
+    std::string file = FilePath("roundtrip-each.viv");
+    ASSERT_EQ(WriteDisplayFile(display.c_str(), file.c_str()), 1) << display;
+    ASSERT_EQ(ImportSettingsFile(file.c_str(), copy.c_str()), 1) << display;
+    Tree original = Snapshot(DisplayPath(display));
+    Tree imported = Snapshot(DisplayPath(copy));
+    if (wholeTree)
+        EXPECT_TRUE(imported == original) << display;
+    else
+        EXPECT_TRUE(ValuesOf(imported) == ValuesOf(original)) << display;
+    DeleteDisplay(copy.c_str());
+}
+
+TEST_F(Viv, EveryDisplayTheSaverWritesComesBackEqual)
+{
+    // The first-run defaults, the fallback, a saved display with a picture
+    // path and a custom palette, one with every module, a capture with live
+    // colours, and a display under the longest name.
+    EnsureDefaultDisplays();
+    ASSERT_TRUE(WriteDefaultDisplay(-1, RANDOM_DISPLAY, EFFECT_RANDOM));
+    SaveOriginal();
+    for (int module = 0; module < MODULE_COUNT; ++module)
+        saverSettings.moduleActive[module] = 1;
+    for (int k = 0; k < PALETTE_SLOTS; ++k)
+        palette->source[k] = k % 22;
+    ASSERT_TRUE(SaveDisplay("Everything"));
+    saverSettings.captureLiveColours = 1;
+    for (int c = 0; c < 3; ++c)
+        palette->effect[c] = EFFECT_CUSTOM;
+    ASSERT_EQ(CaptureDisplay(), 1);
+    std::string longest(DISPLAY_NAME_LIMIT, 'L');
+    ASSERT_TRUE(SaveDisplay(longest.c_str()));
+
+    HKEY saved;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SAVED_KEY, 0, KEY_READ, &saved), ERROR_SUCCESS);
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[300];
+        DWORD length = sizeof(name);
+        if (RegEnumKeyExA(saved, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(saved);
+    EXPECT_EQ(names.size(), 14u);
+    // Each one under a name of the longest length too: its deepest key must
+    // still fit.
+    std::string otherLongest(DISPLAY_NAME_LIMIT, 'M');
+    for (const std::string& name : names) {
+        RoundTrip(name, "Copy", true);
+        RoundTrip(name, otherLongest, true);
+    }
+}
+
+TEST_F(Viv, StrayValuesThatImportTakesComeBackEqual)
+{
+    SaveOriginal();
+    std::string path = DisplayPath("Original");
+    PutValue(path, "Note", REG_SZ, Bytes({'h', 'i', 0xE9, 0}));
+    PutValue(path, "", REG_SZ, Bytes({'d', 'e', 'f', 0}));   // the key's default value
+    PutValue(path + "\\Palette", "Counter", REG_DWORD, IntData(77));
+    PutValue(path + "\\Palette", "Blob", REG_BINARY, Bytes(VIV_DATA_LIMIT, 0x5A));
+    PutValue(path + "\\Palette", "Empty", REG_BINARY, Bytes());
+    PutValue(path + "\\Modules\\Bezier", std::string(127, 'n').c_str(), REG_BINARY, IntData(3));
+    PutValue(path + "\\Extra\\Deeper", "Kept", REG_BINARY, IntData(5));
+    RoundTrip("Original", "Copy", true);
+    // A key without values carries nothing; the values still agree.
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (path + "\\Hollow").c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                              &key, NULL),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    RoundTrip("Original", "Copy", false);
+}
+
+TEST_F(Viv, ExportRefusesWhatImportCannotTake)
+{
+    struct Stray {
+        const char* what;
+        std::string key;    // below the display
+        std::string name;
+        DWORD type;
+        Bytes data;
+    };
+    const std::vector<Stray> strays = {
+        {"REG_MULTI_SZ", "Palette", "List", REG_MULTI_SZ, Bytes({'a', 0, 'b', 0, 0})},
+        {"REG_EXPAND_SZ", "", "Where", REG_EXPAND_SZ, Bytes({'%', 'x', '%', 0})},
+        {"REG_QWORD", "Palette", "Wide", REG_QWORD, Bytes(8, 1)},
+        {"8-byte REG_DWORD", "Modules\\Star", "Odd", REG_DWORD, Bytes(8, 2)},
+        {"REG_NONE", "", "Nothing", REG_NONE, Bytes(2, 0)},
+        {"data of 1025 bytes", "Palette", "Big", REG_BINARY, Bytes(VIV_DATA_LIMIT + 1, 3)},
+        {"value name of 128 characters", "Palette", std::string(128, 'v'), REG_BINARY, IntData(1)},
+        {"key too deep for the longest name", std::string(60, 'a') + "\\" + std::string(60, 'b'), "Deep",
+         REG_BINARY, IntData(1)},
+    };
+    std::string file = FilePath("refused.viv");
+    for (const Stray& stray : strays) {
+        RegDeleteTreeA(HKEY_CURRENT_USER, SAVER_KEY);
+        SaveOriginal();
+        std::string key = DisplayPath("Original") + (stray.key.empty() ? "" : "\\" + stray.key);
+        PutValue(key, stray.name.c_str(), stray.type, stray.data);
+        DeleteFileA(file.c_str());
+        EXPECT_EQ(WriteDisplayFile("Original", file.c_str()), 0) << stray.what;
+        // No file that would import as something else.
+        EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << stray.what;
+        // Without the stray value the same display exports again.
+        HKEY handle;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_ALL_ACCESS, &handle), ERROR_SUCCESS);
+        RegDeleteValueA(handle, stray.name.c_str());
+        RegCloseKey(handle);
+        EXPECT_EQ(WriteDisplayFile("Original", file.c_str()), 1) << stray.what;
+    }
+    // A display with no values at all makes no importable file either.
+    HKEY empty;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, DisplayPath("Hollow").c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                              &empty, NULL),
+              ERROR_SUCCESS);
+    RegCloseKey(empty);
+    EXPECT_EQ(WriteDisplayFile("Hollow", file.c_str()), 0);
+}
+
+// --- Import is all or nothing ---------------------------------------------------------------
+
+// A file that passes every check of its own: records for the display key, a
+// module and a key whose relative path is long but legal.
+Bytes FileWithPath(const std::string& deepPath)
+{
+    Bytes file = Magic();
+    PutRecord(&file, "", "Priority", REG_BINARY, IntData(32));
+    PutRecord(&file, "Modules\\Star", "Control0", REG_BINARY, IntData(4));
+    PutRecord(&file, deepPath, "Deep", REG_BINARY, IntData(9));
+    return file;
+}
+
+TEST_F(Viv, KeyPathBeyondTheRegistryLimitIsRefusedBeforeAnythingChanges)
+{
+    SaveOriginal();
+    SaveOriginal("Bystander");
+    // Legal relative paths (parts under 256, whole under 260) that do not fit
+    // below the display's key.
+    const std::string deep = std::string(200, 'd') + "\\" + std::string(50, 'e');
+    Bytes data = FileWithPath(deep);
+    ASSERT_EQ(CheckSettingsData(data.data(), (DWORD)data.size()), 1);
+    std::string file = FilePath("deep.viv");
+    WriteFileBytes(file, data);
+    Tree before = Snapshot(SAVER_KEY);
+    for (const char* display : {"Original", "Newcomer", TEST_DISPLAY}) {
+        EXPECT_EQ(ImportSettingsFile(file.c_str(), display), 0) << display;
+        EXPECT_TRUE(Snapshot(SAVER_KEY) == before) << display << ": the registry changed";
+    }
+    // A path that fits below a short name but not below a long one.
+    const std::string middle = std::string(100, 'm');
+    data = FileWithPath(middle);
+    WriteFileBytes(file, data);
+    EXPECT_EQ(ImportSettingsFile(file.c_str(), "Original"), 1);
+    EXPECT_TRUE(KeyExists((DisplayPath("Original") + "\\" + middle).c_str()));
+    std::string longName(DISPLAY_NAME_LIMIT, 'x');
+    EXPECT_EQ(ImportSettingsFile(file.c_str(), longName.c_str()), 0);
+    EXPECT_FALSE(KeyExists(DisplayPath(longName).c_str()));
+}
+
+TEST_F(Viv, RefusedWriteHalfwayPutsTheDisplayBackByteForByte)
+{
+    SaveOriginal();
+    std::string file = FilePath("halfway.viv");
+    ASSERT_EQ(WriteDisplayFile("Original", file.c_str()), 1);
+
+    // The display to be replaced holds things no file could carry: a list, a
+    // large value, a text of characters outside the code page, an empty key.
+    memset(saverSettings.moduleActive, 0, sizeof(saverSettings.moduleActive));
+    saverSettings.moduleActive[MODULE_VORTEX] = 1;
+    ASSERT_TRUE(SaveDisplay("Target"));
+    std::string path = DisplayPath("Target");
+    PutValue(path, "List", REG_MULTI_SZ, Bytes({'a', 0, 'b', 0, 0}));
+    PutValue(path + "\\Palette", "Large", REG_BINARY, Bytes(5000, 0xA5));
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (path + "\\Hollow").c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                              &key, NULL),
+              ERROR_SUCCESS);
+    const WCHAR wide[] = L"\x4e2d\x6587";
+    ASSERT_EQ(RegSetValueExW(key, L"\x540d", 0, REG_SZ, (const BYTE*)wide, sizeof(wide)), ERROR_SUCCESS);
+    RegCloseKey(key);
+    // A sub-key that refuses to be deleted: the import must clear the old
+    // display first and is refused halfway through.
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (path + "\\Zlocked").c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                              &key, NULL),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "Inside", 0, REG_BINARY, IntData(8).data(), 4), ERROR_SUCCESS);
+    ASSERT_TRUE(DenyDelete(key));
+    RegCloseKey(key);
+    HKEY probe;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, (path + "\\Zlocked").c_str(), 0, DELETE, &probe) == ERROR_SUCCESS) {
+        RegCloseKey(probe);
+        AllowDelete(path + "\\Zlocked");
+        GTEST_SKIP() << "this registry does not enforce key security, so no write can be refused";
+    }
+
+    ExactTree before = ExactSnapshot(path);
+    Tree others = SnapshotExcept("Target");
+    EXPECT_EQ(ImportSettingsFile(file.c_str(), "Target"), 0);
+    EXPECT_TRUE(ExactSnapshot(path) == before) << "the display was not put back as it was";
+    EXPECT_TRUE(SnapshotExcept("Target") == others);
+
+    AllowDelete(path + "\\Zlocked");
+    EXPECT_EQ(ImportSettingsFile(file.c_str(), "Target"), 1);
+    EXPECT_TRUE(Snapshot(path) == Snapshot(DisplayPath("Original")));
 }
 
 // --- The overwrite question -----------------------------------------------------------------
