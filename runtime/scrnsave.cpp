@@ -249,6 +249,13 @@ static int RunSaverWindow(HINSTANCE instance, HWND parent)
     return code;
 }
 
+// The exported procedure returns BOOL, as the screen-saver library declares
+// it; a dialog procedure returns INT_PTR, which is wider on 64-bit Windows.
+static INT_PTR CALLBACK ConfigureDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return ScreenSaverConfigureDialog(dialog, message, wParam, lParam);
+}
+
 int RunScreenSaver(HINSTANCE instance, const SaverCommand* command)
 {
     hMainInstance = instance;
@@ -267,12 +274,12 @@ int RunScreenSaver(HINSTANCE instance, const SaverCommand* command)
             return 1;
         HWND owner = command->parent && IsWindow(command->parent) ? command->parent : GetForegroundWindow();
         INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(DLG_SCRNSAVECONFIGURE), owner,
-                                         (DLGPROC)ScreenSaverConfigureDialog, 0);
+                                         ConfigureDialogProc, 0);
         // The foreground window may belong to a program that is closing; a
         // dialog owned by a window that is gone is never created.
         if (result == -1 && owner)
             result = DialogBoxParamA(instance, MAKEINTRESOURCEA(DLG_SCRNSAVECONFIGURE), NULL,
-                                     (DLGPROC)ScreenSaverConfigureDialog, 0);
+                                     ConfigureDialogProc, 0);
         return result == -1 ? 1 : 0;
     }
     }

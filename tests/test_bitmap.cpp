@@ -78,7 +78,7 @@ protected:
 
 TEST_F(Bitmap, TrueColourPictureIsShownUprightAsGreyLevels)
 {
-    std::string dir = FreshFolder("bitmap_grey");
+    std::string dir = FreshPictureFolder("bitmap_grey");
     const BmpLayout layouts[] = {BMP_PLAIN, BMP_TOP_DOWN};
     for (BmpLayout layout : layouts) {
         std::string path = dir + (layout == BMP_PLAIN ? "\\up.bmp" : "\\down.bmp");
@@ -103,7 +103,7 @@ TEST_F(Bitmap, TrueColourPictureIsShownUprightAsGreyLevels)
 
 TEST_F(Bitmap, EightBitPictureKeepsItsIndicesCentredAtNaturalSize)
 {
-    std::string path = FreshFolder("bitmap_eight") + "\\eight.bmp";
+    std::string path = FreshPictureFolder("bitmap_eight") + "\\eight.bmp";
     TestPicture picture = PatternPicture(30, 20, 32);
     ASSERT_TRUE(WriteBmp(path.c_str(), picture, 8, BMP_PLAIN, 0));
     Open(100, 60, path);
@@ -131,7 +131,7 @@ TEST_F(Bitmap, EightBitPictureKeepsItsIndicesCentredAtNaturalSize)
 
 TEST_F(Bitmap, PicturesFollowInTurnAfterTheDuration)
 {
-    std::string dir = FreshFolder("bitmap_turn");
+    std::string dir = FreshPictureFolder("bitmap_turn");
     const DWORD greys[] = {40, 100, 160};
     for (int i = 0; i < 3; ++i) {
         TestPicture p = Quarters(8, 8);
@@ -165,7 +165,7 @@ TEST_F(Bitmap, PicturesFollowInTurnAfterTheDuration)
 
 TEST_F(Bitmap, MaskMatchingNothingPaintsNothingAndRetriesEachDuration)
 {
-    Open(40, 30, FreshFolder("bitmap_none") + "\\*.bmp");
+    Open(40, 30, FreshPictureFolder("bitmap_none") + "\\*.bmp");
     Begin(4);
     ASSERT_TRUE(FramesUntil([&] { return Status().loadersEnded >= 1; }, 5000));
     EXPECT_EQ(Status().lastExitCode, 100u);
@@ -184,7 +184,7 @@ TEST_F(Bitmap, MaskMatchingNothingPaintsNothingAndRetriesEachDuration)
 
 TEST_F(Bitmap, FaultingFilterEndsOnlyItsLoader)
 {
-    std::string dir = FreshFolder("bitmap_fault");
+    std::string dir = FreshPictureFolder("bitmap_fault");
     ClearImportFilters();
     ASSERT_TRUE(RegisterTestFilter("Test", "Test", "tst", TestFilterPath().c_str()));
     std::vector<BYTE> crash = {'C', 'R', 'A', 'S', 'H'};
@@ -204,7 +204,7 @@ TEST_F(Bitmap, FaultingFilterEndsOnlyItsLoader)
 
 TEST_F(Bitmap, StopEndsAWaitingLoaderWithoutPainting)
 {
-    std::string path = FreshFolder("bitmap_stop") + "\\p.bmp";
+    std::string path = FreshPictureFolder("bitmap_stop") + "\\p.bmp";
     ASSERT_TRUE(WriteBmp(path.c_str(), Quarters(16, 16), 24, BMP_PLAIN, 0));
     Open(40, 30, path);
     Begin(6);

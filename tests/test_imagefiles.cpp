@@ -44,7 +44,7 @@ protected:
 
 TEST_F(ImageFiles, CountAndPickCycleThroughMatchesInTurnAndAtRandom)
 {
-    std::string folder = FreshFolder("pick");
+    std::string folder = FreshPictureFolder("pick");
     const char* names[] = {"a.bmp", "b.bmp", "c.bmp"};
     for (const char* name : names)
         ASSERT_TRUE(WriteBytes((folder + "\\" + name).c_str(), {'x'}));
@@ -101,7 +101,7 @@ TEST_F(ImageFiles, ExtensionIsTheLastDotOfTheLastComponent)
 
 TEST_F(ImageFiles, WindowsBitmapsOfEveryLayoutLoadWithTheirPixels)
 {
-    std::string folder = FreshFolder("bmp");
+    std::string folder = FreshPictureFolder("bmp");
     struct Case {
         const char* name;
         int bits;
@@ -139,7 +139,7 @@ TEST_F(ImageFiles, WindowsBitmapsOfEveryLayoutLoadWithTheirPixels)
 TEST_F(ImageFiles, OwnFilterLoadsPngJpegGifAndTiff)
 {
     ASSERT_TRUE(RegisterImportFilter(FilterPath().c_str()));
-    std::string folder = FreshFolder("wic");
+    std::string folder = FreshPictureFolder("wic");
     struct Case {
         const char* name;
         const char* format;
@@ -184,7 +184,7 @@ TEST_F(ImageFiles, OwnFilterScalesPicturesLargerThanTheScreenKeepingTheirShape)
 {
     ASSERT_TRUE(RegisterImportFilter(FilterPath().c_str()));
     int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
-    std::string path = FreshFolder("large") + "\\wide.png";
+    std::string path = FreshPictureFolder("large") + "\\wide.png";
     // Twice the screen's width, the screen's height: half of each.
     TestPicture picture = PatternPicture(screenW * 2, screenH, 4);
     ASSERT_TRUE(WriteWicPicture(path.c_str(), "png", picture));
@@ -290,7 +290,7 @@ protected:
         lastBlocks = (LastBlocks)(void*)GetProcAddress(library, "TestFilterLastBlocks");
         ASSERT_NE(lastBlocks, nullptr);
         ASSERT_TRUE(RegisterTestFilter("Test", "Test pictures", "tst", TestFilterPath().c_str()));
-        folder = FreshFolder("testfilter");
+        folder = FreshPictureFolder("testfilter");
     }
     void TearDown() override
     {
@@ -376,7 +376,7 @@ TEST_F(TestFilter, FindMetafileDibStopsAtTheBlockEnd)
 // and loading them over and over does not grow the process.
 TEST(HostileBitmaps, GiveNoPictureAndLeakNothing)
 {
-    std::string folder = FreshFolder("hostile");
+    std::string folder = FreshPictureFolder("hostile");
     TestPicture picture = PatternPicture(40, 30, 16);
     std::string good = folder + "\\good.bmp";
     ASSERT_TRUE(WriteBmp(good.c_str(), picture, 8, BMP_PLAIN, 0));
@@ -461,7 +461,7 @@ TEST(HostilePictures, DamagedPngJpegAndGifGiveNoPicture)
 {
     ClearImportFilters();
     ASSERT_TRUE(RegisterImportFilter(FilterPath().c_str()));
-    std::string folder = FreshFolder("hostile_wic");
+    std::string folder = FreshPictureFolder("hostile_wic");
     TestPicture picture = PatternPicture(40, 30, 16);
     std::string png = folder + "\\good.png";
     ASSERT_TRUE(WriteWicPicture(png.c_str(), "png", picture));

@@ -19,7 +19,7 @@ static void DeleteFolderFiles(const std::string& folder)
     FindClose(search);
 }
 
-std::string FreshFolder(const char* name)
+std::string FreshPictureFolder(const char* name)
 {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);

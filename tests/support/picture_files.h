@@ -7,7 +7,7 @@
 
 // A fresh empty folder under the temporary folder (Windows path, no
 // trailing backslash).
-std::string FreshFolder(const char* name);
+std::string FreshPictureFolder(const char* name);
 // Windows path of the built import filter (from VIVRA_FLT).
 std::string FilterPath(void);
 // Windows path of the tests' own filter (from VIVRA_TEST_FLT), whose answer
