@@ -61,9 +61,14 @@ int PickSavedDisplay(char* name)
         return 0;
 
     unsigned int n = (unsigned int)Random() % director.knownDisplayCount;
+    LONG result = ERROR_SUCCESS;
     for (unsigned int i = 0; i < n; ++i) {
         DWORD size = SAVED_NAME_SIZE;
-        if (RegEnumKeyExA(key, i, name, &size, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
+        result = RegEnumKeyExA(key, i, name, &size, NULL, NULL, NULL, NULL);
+        // A name too long for us is still a display: step over it.
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS) {
             // Fewer displays than the bound: remember how many there are
             // (plus one, so a draw can still waste the attempt) and draw again.
             director.knownDisplayCount = i + 1;
@@ -72,7 +77,7 @@ int PickSavedDisplay(char* name)
         }
     }
     RegCloseKey(key);
-    if (n == 0) {
+    if (n == 0 || result != ERROR_SUCCESS) {
         name[0] = 0;
         return 0;
     }
