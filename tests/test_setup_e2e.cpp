@@ -109,7 +109,7 @@ TEST_F(Setup, ProposesEarlierFolderAndRefusesAnInvalidOne)
     // Browse: the folder-only dialog starts in the folder typed and hands
     // back the folder the user stands in.
     SendMessageA(GetDlgItem(page, SETUP_DESTINATION), WM_SETTEXT, 0, (LPARAM)earlier.c_str());
-    ClickButton(page, SETUP_BROWSE);
+    ClickWizardButton(page, SETUP_BROWSE);
     HWND browse = WaitForMessageBox(setup.info.dwProcessId, "Select Destination Directory", NULL, 30000);
     ASSERT_NE(browse, nullptr) << "Browse did not open the folder dialog";
     EXPECT_NE(GetDlgItem(browse, lst2), nullptr);
@@ -232,7 +232,7 @@ TEST_F(Setup, InstallsFilesDisplaysAndSettings)
     EXPECT_EQ(ReadRegistryString(HKEY_CLASSES_ROOT, "Vivra\\DefaultIcon", NULL), installed + ",2");
 
     // Test Drive opens the installed saver's configuration sheet.
-    ClickButton(last, SETUP_TEST_DRIVE);
+    ClickWizardButton(last, SETUP_TEST_DRIVE);
     HWND sheet = FindTopWindow(NULL, "Vivra v3.6.505", 60000);
     EXPECT_NE(sheet, nullptr) << "Test Drive did not open the configuration sheet";
     if (sheet) {

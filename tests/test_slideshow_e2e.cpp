@@ -46,7 +46,7 @@ protected:
 
 TEST_F(SlideShow, KnownPictureIsShownAndMovesWithThePalette)
 {
-    std::string folder = FreshFolder("slideshow_e2e");
+    std::string folder = FreshPictureFolder("slideshow_e2e");
     TestPicture p;
     p.width = 40;
     p.height = 40;
@@ -81,7 +81,7 @@ TEST_F(SlideShow, HostilePicturesNeitherStopNorCrashTheSaver)
 {
     // Shortened to 15 seconds (a new picture every second) to keep the
     // suite fast.
-    std::string folder = FreshFolder("slideshow_hostile");
+    std::string folder = FreshPictureFolder("slideshow_hostile");
     TestPicture p = PatternPicture(30, 20, 16);
     std::string good = folder + "\\good.bmp";
     ASSERT_TRUE(WriteBmp(good.c_str(), p, 8, BMP_RLE, 0));

@@ -274,7 +274,7 @@ void AnswerMessageBox(HWND box, int button)
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(box, button));
 }
 
-void ClickButton(HWND page, int id)
+void ClickWizardButton(HWND page, int id)
 {
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(page, id));
 }

@@ -46,7 +46,7 @@ HWND WaitForMessageBox(DWORD processId, const char* caption, std::string* text, 
 // Presses the box's first button (OK or Yes).
 void AnswerMessageBox(HWND box, int button);
 // Clicks a button of a page.
-void ClickButton(HWND page, int id);
+void ClickWizardButton(HWND page, int id);
 // Page 0 with `destination`, then page 1 with the default options; waits
 // until the installation has reached page 2. Records failures with gtest.
 HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs);
