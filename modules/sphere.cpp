@@ -12,7 +12,7 @@
 #include <math.h>
 #include <string.h>
 
-int sphereDirectStamps = 1;
+int sphereDirectStamps = 0;
 long sphereStampsCopied = 0;
 
 namespace {

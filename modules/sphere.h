@@ -9,9 +9,10 @@
 // vertical bars (horizontal bars with 8 as well).
 void DrawSphereImage(HDC dc, int x, int y, int size, int base, int style);
 
-// 1 (the default): on an 8-bit surface whose colour table the sphere images
-// share, stamps are copied byte by byte instead of through a clipped BitBlt
-// each; the pixels are the same. 0 forces the GDI path (tests compare both).
+// 1: on an 8-bit surface whose colour table the sphere images share, stamps
+// are copied byte by byte instead of through a clipped BitBlt each. Off by
+// default until the copy keeps out of the overlay's shown boxes as the
+// clipped BitBlt does; 0 is the GDI path (tests compare both).
 extern int sphereDirectStamps;
 // Stamps copied the direct way so far (diagnostics, tests).
 extern long sphereStampsCopied;

@@ -210,6 +210,10 @@ static float Narrow(float x)
     return stored;
 }
 
+// The most a sound control's state may hold: far past any range's end, yet
+// small enough that the next blends stay finite.
+static const float STATE_LIMIT = 1e6f;
+
 static int Finite(float x)
 {
     return isfinite(Narrow(x)) ? 1 : 0;
@@ -328,7 +332,16 @@ float ControlValue(int source, float* state, int sense, float rangeLo, float ran
     // Sense 0 holds the value exactly where it is.
     if (sense != 0) {
         float next = Narrow(((float)sense * level + (float)(10 - sense) * *state) * 0.1f);
-        *state = Finite(next) ? next : 0;
+        // A level far past full scale stands beyond that end of the range;
+        // bounded, so the blend neither overflows (SSE arithmetic overflows
+        // where x87 does not) nor takes long to come back.
+        if (!Finite(next))
+            next = level > 0 ? STATE_LIMIT : level < 0 ? -STATE_LIMIT : 0;
+        if (next > STATE_LIMIT)
+            next = STATE_LIMIT;
+        if (next < -STATE_LIMIT)
+            next = -STATE_LIMIT;
+        *state = next;
     }
     float value = Narrow(low + (high - low) * *state);
     if (Finite(value))

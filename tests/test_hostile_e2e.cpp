@@ -72,7 +72,9 @@ const int loudModules[] = {MODULE_POLYGON, MODULE_SPHERE, MODULE_STAR, MODULE_RA
 int StoredInt(HKEY key, const char* name, int* value)
 {
     DWORD size = sizeof(*value), type = 0;
-    return RegQueryValueExA(key, name, NULL, &type, (BYTE*)value, &size) == ERROR_SUCCESS && type == REG_DWORD;
+    // The store writes numbers as 4-byte binary values.
+    return RegQueryValueExA(key, name, NULL, &type, (BYTE*)value, &size) == ERROR_SUCCESS && size == 4 &&
+           (type == REG_BINARY || type == REG_DWORD);
 }
 
 // Checks a captured display: each module's stored control values and each

@@ -324,7 +324,7 @@ TEST_F(Sphere, DirectStampsPaintExactlyWhatClippedBlitsPaint)
                 Frames(6);
                 pictures[direct] = Snapshot();
             }
-            sphereDirectStamps = 1;
+            sphereDirectStamps = 0;
             EXPECT_GT(Drawn(), 0);
             ASSERT_TRUE(pictures[0] == pictures[1]);
         }

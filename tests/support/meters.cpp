@@ -10,13 +10,13 @@ typedef NTSTATUS(NTAPI* QuerySystemFunction)(ULONG, PVOID, ULONG, PULONG);
 
 // Wine keeps one GDI handle table per process, in the 64-bit entry layout
 // (24 bytes: object, owner, unique, type, flags, user pointer) for 65536
-// handles; an entry is in use while its type byte is not 0. The 32-bit PEB
-// holds its address at offset 0x94.
+// handles; an entry is in use while its type byte is not 0. The PEB holds
+// its address at offset 0x94 (32-bit) or 0xF8 (64-bit).
 enum {
     GDI_ENTRY_SIZE = 24,
     GDI_TYPE_OFFSET = 14,
     GDI_HANDLES = 65536,
-    PEB_GDI_TABLE = 0x94,
+    PEB_GDI_TABLE = sizeof(void*) == 8 ? 0xF8 : 0x94,
     HANDLE_LIST_CLASS = 16
 };
 
@@ -31,7 +31,7 @@ ULONG_PTR GdiTableAddress(HANDLE process)
     ULONG length = 0;
     if (query(process, ProcessBasicInformation, &info, sizeof(info), &length) != 0)
         return 0;
-    DWORD table = 0;
+    ULONG_PTR table = 0;
     SIZE_T read = 0;
     if (!ReadProcessMemory(process, (BYTE*)info.PebBaseAddress + PEB_GDI_TABLE, &table, sizeof(table), &read))
         return 0;
