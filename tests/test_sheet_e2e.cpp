@@ -289,7 +289,8 @@ TEST_F(SheetTest, ModuleAndMainPagesEditTheSettings)
     EXPECT_EQ(SheetCurrentIndex(sheet), PAGE_MAIN) << "the sheet opens on Main Settings";
     HWND main = CurrentSheetPage(sheet);
     ASSERT_TRUE(main && PageControl(main, IDC_DISPLAY_LIST)) << "the current page is not Main Settings";
-    EXPECT_FALSE(FindWindowExA(sheet, NULL, "Button", "&Apply")) << "no Apply button";
+    HWND apply = FindWindowExA(sheet, NULL, "Button", "&Apply");
+    EXPECT_FALSE(apply && IsWindowVisible(apply)) << "no Apply button";
 
     // A second /c while the sheet is open shows nothing and ends.
     SheetProcess second;

@@ -204,9 +204,14 @@ int ComboSelection(HWND page, int id)
 std::string ComboItem(HWND page, int id, int index)
 {
     HWND control = GetDlgItem(page, id);
-    char text[512] = "";
-    if (control && SendTo(control, CB_GETLBTEXTLEN, index, 0) < (LRESULT)sizeof(text))
-        SendTo(control, CB_GETLBTEXT, index, (LPARAM)text);
+    // Read as Unicode: Wine hands an ANSI CB_GETLBTEXT from another 64-bit
+    // process back in UTF-16.
+    WCHAR wide[512] = L"";
+    DWORD_PTR result = 0;
+    if (control && SendTo(control, CB_GETLBTEXTLEN, index, 0) < 512)
+        SendMessageTimeoutW(control, CB_GETLBTEXT, index, (LPARAM)wide, SMTO_NORMAL, 60000, &result);
+    char text[1024] = "";
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), NULL, NULL);
     return text;
 }
 
