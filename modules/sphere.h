@@ -11,8 +11,8 @@ void DrawSphereImage(HDC dc, int x, int y, int size, int base, int style);
 
 // 1: on an 8-bit surface whose colour table the sphere images share, stamps
 // are copied byte by byte instead of through a clipped BitBlt each. Off by
-// default until the copy keeps out of the overlay's shown boxes as the
-// clipped BitBlt does; 0 is the GDI path (tests compare both).
+// default: the copy does not yet paint exactly what the clipped BitBlt
+// paints, nor keep out of the overlay's shown boxes; 0 is the GDI path.
 extern int sphereDirectStamps;
 // Stamps copied the direct way so far (diagnostics, tests).
 extern long sphereStampsCopied;

@@ -134,9 +134,11 @@ TEST(ThreadGuard, FaultEndsOnlyTheThreadAndClearsRunning)
 
 namespace {
 
-TEST(SaverRun, ConfigureAndPasswordSwitchesEndByThemselves)
+// /c, /C:0 and no switch open the configuration sheet, which the sheet's own
+// tests drive; the password switch is left to Windows and ends at once.
+TEST(SaverRun, PasswordSwitchEndsByItself)
 {
-    const char* switches[] = {"/c", "/C:0", "", "/a 0"};
+    const char* switches[] = {"/a 0", "/A"};
     for (const char* arguments : switches) {
         SaverProcess saver;
         ASSERT_TRUE(StartSaver(arguments, &saver, 0));

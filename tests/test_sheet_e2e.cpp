@@ -443,7 +443,12 @@ TEST_F(SheetTest, ExportImportAndCancel)
     ASSERT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << "no file written";
     std::map<std::string, std::string> exported = DisplaySnapshot("Travel");
     EXPECT_GT(exported.size(), 20u);
-    EXPECT_EQ(exported.count("Modules\\Star\\Control1"), 1u);
+    // Plasma was switched on and so is in the display; Star's changed box
+    // belongs to a module that is not active and so is not saved.
+    int plasmaValues = 0;
+    for (const auto& entry : exported)
+        plasmaValues += entry.first.rfind("Modules\\Plasma\\", 0) == 0;
+    EXPECT_GT(plasmaValues, 0);
 
     SetControlText(main, IDC_DISPLAY_LIST, "Travel", 0);
     ClickButton(main, IDC_DELETE_DISPLAY);
@@ -452,9 +457,11 @@ TEST_F(SheetTest, ExportImportAndCancel)
     dialog = WaitProcessDialog(process.info.dwProcessId, sheet, NULL, START_TIMEOUT);
     ASSERT_TRUE(dialog) << "no open dialog";
     ASSERT_TRUE(AnswerFileDialog(dialog, file.c_str()));
+    // Export saved "Travel" and made it active already: wait for the display.
     start = GetTickCount();
-    while (ReadActive() != "Travel" && GetTickCount() - start < 60000)
+    while (!DisplayExists("Travel") && GetTickCount() - start < 60000)
         Sleep(100);
+    Sleep(1000);
     EXPECT_EQ(ReadActive(), "Travel") << "the imported display is chosen";
     EXPECT_EQ(DisplaySnapshot("Travel"), exported);
     EXPECT_EQ(ControlText(main, IDC_DISPLAY_LIST), "Travel");
