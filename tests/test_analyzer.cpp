@@ -97,13 +97,7 @@ Levels Analyse(Signal signal, int frames)
 
 std::string SonalyxPath()
 {
-    std::string path = getenv("SONALYX_EXE") ? getenv("SONALYX_EXE") : "";
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
+    return EnvironmentPath("SONALYX_EXE");
 }
 
 DWORD RunSonalyx(const std::string& arguments, DWORD timeoutMs, PROCESS_INFORMATION* keep = 0)

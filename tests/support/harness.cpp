@@ -39,14 +39,19 @@ static std::string WindowsPath(const char* unixPath)
     return path;
 }
 
+std::string EnvironmentPath(const char* variable)
+{
+    return WindowsPath(getenv(variable));
+}
+
 std::string SaverPath(void)
 {
-    return WindowsPath(getenv("VIVRA_SCR"));
+    return EnvironmentPath("VIVRA_SCR");
 }
 
 std::string OutputPath(const char* fileName)
 {
-    std::string folder = WindowsPath(getenv("VIVRA_OUT"));
+    std::string folder = EnvironmentPath("VIVRA_OUT");
     if (folder.empty())
         folder = ".";
     CreateDirectoryA(folder.c_str(), NULL);

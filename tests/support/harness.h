@@ -12,6 +12,9 @@ void UseRealClock(void);
 // Windows path of the built Vivra.scr (from VIVRA_SCR), and of the output
 // folder for screenshots (VIVRA_OUT).
 std::string SaverPath(void);
+// The Windows path (Unix paths on drive Z:) held by an environment variable
+// that ctest sets for the tests; empty when it is not set.
+std::string EnvironmentPath(const char* variable);
 std::string OutputPath(const char* fileName);
 
 // A saver process started with the given arguments.

@@ -9,18 +9,6 @@
 #include <stdlib.h>
 #include <vector>
 
-static std::string WindowsPathOf(const char* variable)
-{
-    const char* value = getenv(variable);
-    std::string path = value ? value : "";
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 static std::string FolderOf(const std::string& path)
 {
     size_t slash = path.find_last_of('\\');
@@ -81,7 +69,7 @@ int MakeDistribution(const std::string& folder, unsigned parts)
     std::string saver = SaverPath();
     if (!CopyFileA(saver.c_str(), (folder + "\\Setup.EXE").c_str(), FALSE))
         return 0;
-    std::string runner = WindowsPathOf("VIVRA_RUNNER");
+    std::string runner = EnvironmentPath("VIVRA_RUNNER");
     if (parts & DIST_UNINSTALL) {
         std::string uninstall = FolderOf(saver) + "\\UnInstall.exe";
         if (FileExists(uninstall))
@@ -98,7 +86,7 @@ int MakeDistribution(const std::string& folder, unsigned parts)
         WriteTextFile(folder + "\\VRNXSLX.HLP", "help\r\n");
     }
     if (parts & DIST_FILTER) {
-        std::string filter = WindowsPathOf("VIVRA_FLT");
+        std::string filter = EnvironmentPath("VIVRA_FLT");
         if (!CopyFileA(filter.c_str(), (folder + "\\VIVIMP32.FLT").c_str(), FALSE))
             return 0;
     }

@@ -1,4 +1,5 @@
 #include "support/picture_files.h"
+#include "support/harness.h"
 #include "imagefiles/imageload.h"
 #include "settings/registry.h"
 #include <wincodec.h>
@@ -29,26 +30,14 @@ std::string FreshPictureFolder(const char* name)
     return folder;
 }
 
-static std::string EnvPath(const char* variable)
-{
-    const char* unixPath = getenv(variable);
-    std::string path = unixPath ? unixPath : "";
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 std::string FilterPath(void)
 {
-    return EnvPath("VIVRA_FLT");
+    return EnvironmentPath("VIVRA_FLT");
 }
 
 std::string TestFilterPath(void)
 {
-    return EnvPath("VIVRA_TEST_FLT");
+    return EnvironmentPath("VIVRA_TEST_FLT");
 }
 
 TestPicture PatternPicture(int width, int height, int colours)
