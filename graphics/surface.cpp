@@ -706,6 +706,51 @@ void ApplySymmetry(BYTE* buffer, int maxX, int maxY, int mode)
 
 // --- Bitmap helpers ------------------------------------------------------------
 
+// Not every system reports a top-down section's negative height back, so one
+// pixel is inverted twice to see where it lands. The answer is kept for the
+// last few sections, known by handle and bits together (a handle may be
+// reused for a new section).
+int DibRowsTopDown(HDC dc)
+{
+    enum { KNOWN = 4 };
+    static struct { HGDIOBJ bitmap; void* bits; int order; } known[KNOWN];
+    static int nextKnown = 0;
+    HGDIOBJ bitmap = dc ? GetCurrentObject(dc, OBJ_BITMAP) : 0;
+    DIBSECTION section;
+    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
+        !section.dsBm.bmBits || section.dsBm.bmHeight < 1)
+        return -1;
+    for (int k = 0; k < KNOWN; ++k)
+        if (known[k].bitmap == bitmap && known[k].bits == section.dsBm.bmBits)
+            return known[k].order;
+    BYTE* top = (BYTE*)section.dsBm.bmBits;
+    BYTE* bottom = top + (size_t)(section.dsBm.bmHeight - 1) * section.dsBm.bmWidthBytes;
+    GdiFlush();
+    BYTE topBefore = *top, bottomBefore = *bottom;
+    HRGN kept = CreateRectRgn(0, 0, 0, 0);
+    int clipped = kept ? GetClipRgn(dc, kept) : -1;
+    SelectClipRgn(dc, NULL);
+    PatBlt(dc, 0, 0, 1, 1, DSTINVERT);
+    GdiFlush();
+    int order = -1;
+    if (*top != topBefore && (section.dsBm.bmHeight == 1 || *bottom == bottomBefore))
+        order = 1;
+    else if (*bottom != bottomBefore && *top == topBefore)
+        order = 0;
+    PatBlt(dc, 0, 0, 1, 1, DSTINVERT);
+    GdiFlush();
+    SelectClipRgn(dc, clipped == 1 ? kept : NULL);
+    if (kept)
+        DeleteObject(kept);
+    if (order >= 0) {
+        known[nextKnown].bitmap = bitmap;
+        known[nextKnown].bits = section.dsBm.bmBits;
+        known[nextKnown].order = order;
+        nextKnown = (nextKnown + 1) % KNOWN;
+    }
+    return order;
+}
+
 HBITMAP CreateDib8(HDC dc, int grey, int width, int height, BITMAPINFO** info, void** bits)
 {
     void* ignored = 0;

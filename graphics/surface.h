@@ -92,6 +92,9 @@ void ApplySymmetry(BYTE* buffer, int maxX, int maxY, int mode);
 
 HBITMAP CreateDib8(HDC dc, int grey, int width, int height, BITMAPINFO** info, void** bits);
 int DibColorCount(const BITMAPINFOHEADER* header);
+// 1 when row 0 of the bits of the DIB section selected into `dc` is its top
+// row, 0 when it is the bottom row, -1 when that cannot be told.
+int DibRowsTopDown(HDC dc);
 int DibColorTableSize(const BITMAPINFOHEADER* header);
 void DibToGrey8(const DIBSECTION* source, DIBSECTION* destination);
 int BitCount(DWORD mask);

@@ -202,40 +202,6 @@ static BYTE SurfaceColourByte(HDC dc, COLORREF colour)
     return (BYTE)best;
 }
 
-// 1 when row 0 of the bitmap's bits is its top row, 0 when it is the bottom
-// row, -1 when that cannot be told. Not every system reports a top-down
-// section's negative height back, so one pixel is inverted twice to see
-// where it lands; the answer is kept for the bitmap.
-static int RowOrder(HDC dc, HBITMAP bitmap, const WideStroke* stroke)
-{
-    static HBITMAP knownBitmap = 0;
-    static int knownOrder = -1;
-    if (bitmap == knownBitmap)
-        return knownOrder;
-    BYTE* top = stroke->bits;
-    BYTE* bottom = stroke->bits + (size_t)(stroke->height - 1) * stroke->stride;
-    GdiFlush();
-    BYTE topBefore = *top, bottomBefore = *bottom;
-    HRGN kept = CreateRectRgn(0, 0, 0, 0);
-    int clipped = kept ? GetClipRgn(dc, kept) : -1;
-    SelectClipRgn(dc, NULL);
-    PatBlt(dc, 0, 0, 1, 1, DSTINVERT);
-    GdiFlush();
-    int order = -1;
-    if (*top != topBefore && (stroke->height == 1 || *bottom == bottomBefore))
-        order = 1;
-    else if (*bottom != bottomBefore && *top == topBefore)
-        order = 0;
-    PatBlt(dc, 0, 0, 1, 1, DSTINVERT);
-    GdiFlush();
-    SelectClipRgn(dc, clipped == 1 ? kept : NULL);
-    if (kept)
-        DeleteObject(kept);
-    knownBitmap = bitmap;
-    knownOrder = order;
-    return order;
-}
-
 // 1 when the curves can be stroked straight into the device context's bits:
 // an 8-bit DIB section, plain device coordinates and copy mode, and a clip
 // region of few enough rectangles.
@@ -258,7 +224,7 @@ static int PrepareWideStroke(HDC dc, int penWidth, COLORREF colour, WideStroke* 
     stroke->stride = section.dsBm.bmWidthBytes;
     stroke->width = section.dsBm.bmWidth;
     stroke->height = section.dsBm.bmHeight;
-    stroke->topDown = RowOrder(dc, (HBITMAP)bitmap, stroke);
+    stroke->topDown = DibRowsTopDown(dc);
     if (stroke->topDown < 0)
         return 0;
 

@@ -12,7 +12,7 @@
 #include <math.h>
 #include <string.h>
 
-int sphereDirectStamps = 0;
+int sphereDirectStamps = 1;
 long sphereStampsCopied = 0;
 
 namespace {
@@ -219,9 +219,10 @@ struct Bits8 {
     int height;
 };
 
-int DibBits(HBITMAP bitmap, Bits8* out)
+int DibBits(HDC dc, Bits8* out)
 {
     DIBSECTION ds;
+    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
     if (!bitmap || GetObjectA(bitmap, sizeof(ds), &ds) != (int)sizeof(ds))
         return 0;
     if (ds.dsBm.bmBitsPixel != 8 || !ds.dsBm.bmBits)
@@ -230,7 +231,10 @@ int DibBits(HBITMAP bitmap, Bits8* out)
     out->height = ds.dsBm.bmHeight;
     out->row0 = (BYTE*)ds.dsBm.bmBits;
     out->stride = ds.dsBm.bmWidthBytes;
-    if (ds.dsBmih.biHeight > 0) {
+    int topDown = DibRowsTopDown(dc);
+    if (topDown < 0)
+        return 0;
+    if (!topDown) {
         out->row0 += (size_t)(out->height - 1) * ds.dsBm.bmWidthBytes;
         out->stride = -out->stride;
     }
@@ -252,8 +256,7 @@ int PrepareDirect(HDC dc, DirectStamps* direct)
 {
     if (!sphereDirectStamps)
         return 0;
-    if (!DibBits((HBITMAP)GetCurrentObject(dc, OBJ_BITMAP), &direct->surface) ||
-        !DibBits((HBITMAP)GetCurrentObject(sphere.memoryDc, OBJ_BITMAP), &direct->image))
+    if (!DibBits(dc, &direct->surface) || !DibBits(sphere.memoryDc, &direct->image))
         return 0;
     static RGBQUAD surfaceTable[256], imageTable[256];
     UINT n = GetDIBColorTable(dc, 0, 256, surfaceTable);

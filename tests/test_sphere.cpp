@@ -5,6 +5,8 @@
 #include "modules/modules.h"
 #include "modules/sphere.h"
 #include "runtime/common.h"
+#include "runtime/framework.h"
+#include "runtime/overlay.h"
 #include "runtime/soundlink.h"
 #include "support/harness.h"
 #include "support/module_fixture.h"
@@ -301,15 +303,26 @@ namespace {
 // Stamps copied straight into the surface give the very pixels of the
 // clipped BitBlts: every type bit (wedge, mirror, random size, squares, bars,
 // tile clip), every tile type, on a surface whose size is not a multiple of
-// the tiles.
-// The direct stamps are off by default: they do not yet paint what the
-// clipped blits paint (this comparison fails from the first type), and they
-// ignore the overlay's boxes. Enable the test with the path.
-TEST_F(Sphere, DISABLED_DirectStampsPaintExactlyWhatClippedBlitsPaint)
+// the tiles; and they keep out of a box the overlay shows, as the clip
+// region keeps the blits out.
+TEST_F(Sphere, DirectStampsPaintExactlyWhatClippedBlitsPaint)
 {
-    OpenSurface(W - 3, H - 5, 5000);
+    const int w = W - 3, h = H - 5;
+    OpenSurface(w, h, 5000);
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, w, h, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    ASSERT_TRUE(window != 0);
+    SaverSettings keptSettings = saverSettings;
+    saverSettings.showName = 30;
+    saverSettings.showInfo = 0;
+    strcpy(saverSettings.displayName, "A rather long display name");
+    SoundShare* keptSound = sound;
+    sound = 0;
+    OverlayStart();
+    OverlaySurfaceSetup(record->dc, window);
+
     const int types[] = {0, 1, 2, 3, 4, 7, 9, 17, 25, 32, 33, 35, 63};
     long copiedBefore = sphereStampsCopied;
+    int boxesSeen = 0;
     for (int type : types) {
         for (int tileType = 0; tileType <= 3; ++tileType) {
             SCOPED_TRACE(::testing::Message() << "type " << type << " tile type " << tileType);
@@ -324,15 +337,53 @@ TEST_F(Sphere, DISABLED_DirectStampsPaintExactlyWhatClippedBlitsPaint)
                 Set(TILE_TYPE, tileType);
                 ClearTestSurface(&surface);
                 Begin(1000 + type * 4 + tileType);
+                // The name box appears over the cleared picture; the
+                // stamps must go round it.
+                OverlayStart();
+                OverlaySurfaceSetup(record->dc, window);
+                ShowNameStep();
+                RECT box[4];
+                int shown = OverlayShownBoxes(record->dc, box, 4);
                 Frames(6);
                 pictures[direct] = Snapshot();
+                if (direct && shown == 1) {
+                    ++boxesSeen;
+                    ASSERT_GT(box[0].bottom, box[0].top);
+                }
             }
-            sphereDirectStamps = 0;
+            sphereDirectStamps = 1;
             EXPECT_GT(Drawn(), 0);
             ASSERT_TRUE(pictures[0] == pictures[1]);
         }
     }
     EXPECT_GT(sphereStampsCopied, copiedBefore) << "the direct path never ran";
+    EXPECT_EQ(boxesSeen, 13 * 4) << "the name box was not up while the spheres were stamped";
+
+    // The box itself stays as the overlay drew it: no stamp lands in it.
+    RECT box[4];
+    ASSERT_EQ(OverlayShownBoxes(record->dc, box, 4), 1);
+    std::vector<BYTE> withBox = Snapshot();
+    Frames(20);
+    std::vector<BYTE> after = Snapshot();
+    int stride = (int)(withBox.size() / h), changedInBox = 0, changedOutside = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            POINT p = {x, y};
+            if (withBox[(size_t)y * stride + x] == after[(size_t)y * stride + x])
+                continue;
+            if (PtInRect(&box[0], p))
+                ++changedInBox;
+            else
+                ++changedOutside;
+        }
+    EXPECT_GT(changedOutside, 0);
+    EXPECT_EQ(changedInBox, 0);
+
+    saverSettings = keptSettings;
+    sound = keptSound;
+    OverlayStart();
+    SelectClipRgn(record->dc, NULL);
+    DestroyWindow(window);
 }
 
 }  // namespace
