@@ -2,6 +2,7 @@
 // colour, rotated about the centre and tiled, with a trail that is erased by
 // replaying the same motion in black a set number of frames later.
 #include "modules/modules.h"
+#include "modules/bezier.h"
 #include "modules/generators.h"
 #include "graphics/surface.h"
 #include "graphics/shapes.h"
@@ -170,6 +171,12 @@ struct WideStroke {
     double shift;        // curve coordinates to pixel-centre coordinates
     RECT clip[MAX_CLIP_RECTS];
     int clipCount;
+    // Curves are stroked in their own coordinates and the spans moved by
+    // whole pixels: into a tile (offset), or into the union mask of every
+    // tile when `mask` is set.
+    int offsetX, offsetY;
+    BYTE* mask;
+    int maskLeft, maskTop, maskWidth, maskHeight;
 };
 
 // The colour table byte GDI paints a colour reference with: a palette index
@@ -274,6 +281,8 @@ static int PrepareWideStroke(HDC dc, int penWidth, COLORREF colour, WideStroke* 
 
 static void FillSpan(const WideStroke* stroke, int y, int x0, int x1)
 {
+    if (y < 0 || y >= stroke->height)
+        return;
     BYTE* row = stroke->bits + (size_t)(stroke->topDown ? y : stroke->height - 1 - y) * stroke->stride;
     for (int i = 0; i < stroke->clipCount; ++i) {
         const RECT* c = &stroke->clip[i];
@@ -284,6 +293,33 @@ static void FillSpan(const WideStroke* stroke, int y, int x0, int x1)
         if (a <= b)
             memset(row + a, stroke->colour, (size_t)(b - a + 1));
     }
+}
+
+// A span of the curve's own coordinates, into the mask or onto the surface.
+static void EmitSpan(const WideStroke* stroke, int y, int x0, int x1)
+{
+    if (stroke->mask) {
+        memset(stroke->mask + (size_t)(y - stroke->maskTop) * stroke->maskWidth + (x0 - stroke->maskLeft), 1,
+               (size_t)(x1 - x0 + 1));
+        return;
+    }
+    FillSpan(stroke, y + stroke->offsetY, x0 + stroke->offsetX, x1 + stroke->offsetX);
+}
+
+// The pixels, in the curve's own coordinates, that a span may reach.
+static void TargetBounds(const WideStroke* stroke, int* left, int* top, int* right, int* bottom)
+{
+    if (stroke->mask) {
+        *left = stroke->maskLeft;
+        *top = stroke->maskTop;
+        *right = stroke->maskLeft + stroke->maskWidth - 1;
+        *bottom = stroke->maskTop + stroke->maskHeight - 1;
+        return;
+    }
+    *left = -stroke->offsetX;
+    *top = -stroke->offsetY;
+    *right = stroke->width - 1 - stroke->offsetX;
+    *bottom = stroke->height - 1 - stroke->offsetY;
 }
 
 // Widens the interval [*lo, *hi] by the x range where a line a*x + b stays
@@ -315,11 +351,13 @@ static void FillCapsule(const WideStroke* stroke, double ax, double ay, double b
         uy = dy / length;
     }
     double top = (ay < by ? ay : by) - r, bottom = (ay < by ? by : ay) + r;
+    int boundLeft, boundTop, boundRight, boundBottom;
+    TargetBounds(stroke, &boundLeft, &boundTop, &boundRight, &boundBottom);
+    if (top < boundTop)
+        top = boundTop;
+    if (bottom > boundBottom)
+        bottom = boundBottom;
     int y0 = (int)ceil(top), y1 = (int)floor(bottom);
-    if (y0 < 0)
-        y0 = 0;
-    if (y1 > stroke->height - 1)
-        y1 = stroke->height - 1;
     for (int y = y0; y <= y1; ++y) {
         double left = 1e30, right = -1e30;
         double ey = y - ay;
@@ -351,9 +389,9 @@ static void FillCapsule(const WideStroke* stroke, double ax, double ay, double b
         if (left > right)
             continue;
         double from = ceil(left), to = floor(right);
-        if (to < 0 || from > stroke->width - 1)
+        if (to < boundLeft || from > boundRight)
             continue;
-        FillSpan(stroke, y, from < 0 ? 0 : (int)from, to > stroke->width - 1 ? stroke->width - 1 : (int)to);
+        EmitSpan(stroke, y, from < boundLeft ? boundLeft : (int)from, to > boundRight ? boundRight : (int)to);
     }
 }
 
@@ -387,9 +425,11 @@ static void StrokeBezier(const WideStroke* stroke, const POINT* p)
 }
 
 // The curves of one point set, each scaled into every admitted tile: stroked
-// into the bits when `stroke` is given, else with the selected GDI pen.
+// into the bits when `stroke` is given (once into the union mask when it has
+// one), else with the selected GDI pen. With `bounds` nothing is drawn: the
+// scaled control points are added to it.
 static void DrawCurves(HDC dc, int width, int height, const POINT* points, const BezierParams* f,
-                       const WideStroke* stroke)
+                       WideStroke* stroke, RECT* bounds)
 {
     BezierState* st = &bezierState;
     int xTiles = f->xTiles < 1 ? 1 : f->xTiles;
@@ -402,29 +442,46 @@ static void DrawCurves(HDC dc, int width, int height, const POINT* points, const
             scaled[p].x = points[i + p].x / xTiles;
             scaled[p].y = points[i + p].y / yTiles;
         }
+        if (bounds) {
+            for (int p = 0; p < 4; ++p) {
+                if (scaled[p].x < bounds->left) bounds->left = scaled[p].x;
+                if (scaled[p].x > bounds->right) bounds->right = scaled[p].x;
+                if (scaled[p].y < bounds->top) bounds->top = scaled[p].y;
+                if (scaled[p].y > bounds->bottom) bounds->bottom = scaled[p].y;
+            }
+            continue;
+        }
+        if (stroke && stroke->mask) {
+            StrokeBezier(stroke, scaled);
+            continue;
+        }
         for (int column = 0; column < xTiles; ++column) {
             for (int row = 0; row < yTiles; ++row) {
                 if (!TileAdmitted(column, row, f->tileType))
                     continue;
+                if (stroke) {
+                    stroke->offsetX = column * tw;
+                    stroke->offsetY = row * th;
+                    StrokeBezier(stroke, scaled);
+                    continue;
+                }
                 POINT placed[4];
                 for (int p = 0; p < 4; ++p) {
                     placed[p].x = scaled[p].x + column * tw;
                     placed[p].y = scaled[p].y + row * th;
                 }
-                if (stroke)
-                    StrokeBezier(stroke, placed);
-                else
-                    PolyBezier(dc, placed, 4);
+                PolyBezier(dc, placed, 4);
             }
         }
     }
 }
 
-static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierParams* f, const WideStroke* stroke)
+static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierParams* f, WideStroke* stroke,
+                       RECT* bounds)
 {
     BezierState* st = &bezierState;
     if (f->symmetry == 1) {
-        DrawCurves(record->dc, record->width, record->height, points, f, stroke);
+        DrawCurves(record->dc, record->width, record->height, points, f, stroke, bounds);
         return;
     }
     POINT rotated[BEZIER_POINTS];
@@ -434,22 +491,158 @@ static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierPa
             rotated[i] = points[i];
             RotateAbout(&rotated[i], angle, st->centre.x, st->centre.y);
         }
-        DrawCurves(record->dc, record->width, record->height, rotated, f, stroke);
+        DrawCurves(record->dc, record->width, record->height, rotated, f, stroke, bounds);
     }
+}
+
+// --- Every tile from one union ------------------------------------------------
+//
+// All curves of a frame share one colour, so what a frame paints is the union
+// of its strokes, whatever their order. The strokes of one tile are those of
+// any other moved by whole pixels: they are stroked once into a mask in their
+// own coordinates, and the mask's runs are filled into every admitted tile.
+
+enum { MASK_LIMIT = 16 << 20 };
+
+int bezierTileMasks = 1;
+long bezierMaskedDraws = 0;
+
+struct MaskRun {
+    int y, x0, x1;
+};
+
+struct TileMaskBuffers {
+    BYTE* mask;
+    size_t maskCapacity;
+    MaskRun* runs;
+    size_t runCapacity;
+};
+
+static TileMaskBuffers tileMask;
+
+// A buffer of at least `bytes`, kept for the next frames.
+static void* GrowBuffer(void* buffer, size_t* capacity, size_t bytes)
+{
+    if (buffer && *capacity >= bytes)
+        return buffer;
+    if (buffer)
+        HeapFree(GetProcessHeap(), 0, buffer);
+    *capacity = 0;
+    buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
+    if (buffer)
+        *capacity = bytes;
+    return buffer;
+}
+
+static void FreeTileMask(void)
+{
+    if (tileMask.mask)
+        HeapFree(GetProcessHeap(), 0, tileMask.mask);
+    if (tileMask.runs)
+        HeapFree(GetProcessHeap(), 0, tileMask.runs);
+    memset(&tileMask, 0, sizeof(tileMask));
+}
+
+static int AdmittedTiles(const BezierParams* f)
+{
+    int xTiles = f->xTiles < 1 ? 1 : f->xTiles;
+    int yTiles = f->yTiles < 1 ? 1 : f->yTiles;
+    int n = 0;
+    for (int column = 0; column < xTiles; ++column)
+        for (int row = 0; row < yTiles; ++row)
+            n += TileAdmitted(column, row, f->tileType) != 0;
+    return n;
+}
+
+// 0 when the mask cannot be had; the caller then strokes tile by tile.
+static int DrawThroughMask(ModuleRecord* record, const POINT* points, const BezierParams* f, WideStroke* stroke)
+{
+    RECT bounds = {0x7FFFFFFF, 0x7FFFFFFF, -0x7FFFFFFF, -0x7FFFFFFF};
+    DrawPoints(record, points, f, 0, &bounds);
+    if (bounds.left > bounds.right)
+        return 1;   // no curves
+    // A stroke stays within its control points' hull widened by the radius.
+    int reach = (int)ceil(stroke->radius + fabs(stroke->shift)) + 2;
+    int left = bounds.left - reach, top = bounds.top - reach;
+    int maskWidth = bounds.right + reach - left + 1, maskHeight = bounds.bottom + reach - top + 1;
+    if ((double)maskWidth * maskHeight > MASK_LIMIT)
+        return 0;
+    size_t bytes = (size_t)maskWidth * maskHeight;
+    tileMask.mask = (BYTE*)GrowBuffer(tileMask.mask, &tileMask.maskCapacity, bytes);
+    if (!tileMask.mask)
+        return 0;
+    memset(tileMask.mask, 0, bytes);
+    stroke->mask = tileMask.mask;
+    stroke->maskLeft = left;
+    stroke->maskTop = top;
+    stroke->maskWidth = maskWidth;
+    stroke->maskHeight = maskHeight;
+    DrawPoints(record, points, f, stroke, 0);
+    stroke->mask = 0;
+
+    // The mask's runs, counted and then gathered.
+    size_t count = 0;
+    for (int y = 0; y < maskHeight; ++y) {
+        const BYTE* m = tileMask.mask + (size_t)y * maskWidth;
+        for (int x = 0; x < maskWidth; ++x)
+            count += m[x] && (x == 0 || !m[x - 1]);
+    }
+    if (!count)
+        return 1;
+    tileMask.runs = (MaskRun*)GrowBuffer(tileMask.runs, &tileMask.runCapacity, count * sizeof(MaskRun));
+    if (!tileMask.runs)
+        return 0;
+    size_t n = 0;
+    for (int y = 0; y < maskHeight; ++y) {
+        const BYTE* m = tileMask.mask + (size_t)y * maskWidth;
+        for (int x = 0; x < maskWidth;) {
+            if (!m[x]) {
+                ++x;
+                continue;
+            }
+            int start = x;
+            while (x < maskWidth && m[x])
+                ++x;
+            MaskRun run = {top + y, left + start, left + x - 1};
+            tileMask.runs[n++] = run;
+        }
+    }
+
+    int xTiles = f->xTiles < 1 ? 1 : f->xTiles;
+    int yTiles = f->yTiles < 1 ? 1 : f->yTiles;
+    int tw = record->width / xTiles, th = record->height / yTiles;
+    for (int column = 0; column < xTiles; ++column)
+        for (int row = 0; row < yTiles; ++row) {
+            if (!TileAdmitted(column, row, f->tileType))
+                continue;
+            int ox = column * tw, oy = row * th;
+            for (size_t r = 0; r < n; ++r) {
+                const MaskRun* run = &tileMask.runs[r];
+                FillSpan(stroke, run->y + oy, run->x0 + ox, run->x1 + ox);
+            }
+        }
+    ++bezierMaskedDraws;
+    return 1;
 }
 
 static void DrawWithPen(ModuleRecord* record, const POINT* points, const BezierParams* f, COLORREF colour)
 {
     static WideStroke stroke;
     if (PrepareWideStroke(record->dc, f->width, colour, &stroke)) {
-        DrawPoints(record, points, f, &stroke);
+        stroke.mask = 0;
+        stroke.offsetX = 0;
+        stroke.offsetY = 0;
+        if (!bezierTileMasks || AdmittedTiles(f) < 2 || !DrawThroughMask(record, points, f, &stroke)) {
+            stroke.mask = 0;
+            DrawPoints(record, points, f, &stroke, 0);
+        }
         return;
     }
     HPEN pen = CreatePen(PS_SOLID, f->width, colour);
     if (!pen)
         return;
     SelectObject(record->dc, pen);
-    DrawPoints(record, points, f, 0);
+    DrawPoints(record, points, f, 0, 0);
     SelectObject(record->dc, GetStockObject(BLACK_PEN));
     DeleteObject(pen);
 }
@@ -521,5 +714,6 @@ int BezierClose(ModuleRecord* record)
     }
     st->historyMemory = 0;
     st->history = 0;
+    FreeTileMask();
     return 0;
 }

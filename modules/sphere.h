@@ -10,9 +10,8 @@
 void DrawSphereImage(HDC dc, int x, int y, int size, int base, int style);
 
 // 1: on an 8-bit surface whose colour table the sphere images share, stamps
-// are copied byte by byte instead of through a clipped BitBlt each. Off by
-// default: the copy does not yet paint exactly what the clipped BitBlt
-// paints, nor keep out of the overlay's shown boxes; 0 is the GDI path.
+// are copied byte by byte instead of through a clipped BitBlt each, with the
+// same pixels and the same clip (the default); 0 is the GDI path.
 extern int sphereDirectStamps;
 // Stamps copied the direct way so far (diagnostics, tests).
 extern long sphereStampsCopied;

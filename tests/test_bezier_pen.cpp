@@ -3,6 +3,7 @@
 // what it draws it erases exactly, also around a clipped overlay box.
 #include <gtest/gtest.h>
 #include "modules/modules.h"
+#include "modules/bezier.h"
 #include "runtime/common.h"
 #include "runtime/saver.h"
 #include "support/harness.h"
@@ -12,7 +13,7 @@
 
 namespace {
 
-enum { BEZIERS = 0, SYMMETRY = 1, TRAIL = 2, WIDTH = 3 };
+enum { BEZIERS = 0, SYMMETRY = 1, TRAIL = 2, WIDTH = 3, SPEED = 4, X_TILING = 6, Y_TILING = 7, TILE_TYPE = 8 };
 
 class BezierPen : public ModuleFixture {
 protected:
@@ -123,6 +124,55 @@ TEST_F(BezierPen, ErasesExactlyWhatItDrewAroundAClippedBox)
     BezierClose(record);   // a reset erases the whole trail
     EXPECT_EQ(Drawn(), 0) << "the black replay left pixels behind";
     SelectClipRgn(surface.surface.dc, NULL);
+    Begin(8);   // TearDown closes it again
+}
+
+// With several tiles a frame's strokes are made once and filled into every
+// tile: the very pixels of stroking each tile, through draws and the black
+// replay that erases them, at the surface's edges and around a clipped box.
+TEST_F(BezierPen, TilesFilledFromOneUnionMatchTilesStrokedOneByOne)
+{
+    OpenSurface(317, 203, 1000);
+    struct Case {
+        int width, symmetry, beziers, xTiles, yTiles, tileType;
+    } cases[] = {{12, 3, 4, 2, 3, 0}, {2, 1, 2, 3, 1, 0}, {7, 5, 6, 4, 4, 1}, {40, 2, 3, 5, 2, 2},
+                 {60, 7, 20, 20, 20, 0}, {13, 32, 8, 3, 3, 3}, {1, 4, 4, 3, 2, 0}};
+    long maskedBefore = bezierMaskedDraws;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "width " << c.width << " symmetry " << c.symmetry << " tiles "
+                                        << c.xTiles << "x" << c.yTiles << " type " << c.tileType);
+        std::vector<BYTE> pictures[2], drawn[2];
+        for (int masked = 0; masked <= 1; ++masked) {
+            bezierTileMasks = masked;
+            Set(WIDTH, c.width);
+            Set(SYMMETRY, c.symmetry);
+            Set(BEZIERS, c.beziers);
+            Set(TRAIL, 1);   // three frames: the replay erases from the fourth on
+            Set(SPEED, 9);
+            Set(X_TILING, c.xTiles);
+            Set(Y_TILING, c.yTiles);
+            Set(TILE_TYPE, c.tileType);
+            ClearTestSurface(&surface);
+            ExcludeClipRect(surface.surface.dc, 90, 50, 170, 120);
+            Begin(77 + c.width);
+            Frames(3);
+            drawn[masked] = Picture();
+            Frames(4);
+            pictures[masked] = Picture();
+            SelectClipRgn(surface.surface.dc, NULL);
+            BezierClose(record);
+        }
+        bezierTileMasks = 1;
+        EXPECT_GT(Ink(drawn[1]), 300);
+        int inBox = 0;
+        for (int y = 50; y < 120; ++y)
+            for (int x = 90; x < 170; ++x)
+                inBox += drawn[1][(size_t)y * width + x] != 0;
+        EXPECT_EQ(inBox, 0);
+        EXPECT_TRUE(drawn[0] == drawn[1]) << "drawn differently";
+        EXPECT_TRUE(pictures[0] == pictures[1]) << "erased differently";
+    }
+    EXPECT_GT(bezierMaskedDraws, maskedBefore) << "the union was never used";
     Begin(8);   // TearDown closes it again
 }
 
