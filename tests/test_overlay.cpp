@@ -269,6 +269,28 @@ TEST_F(Overlay, InfoBoxFollowsTheSerialAndExpiresAfter4332Ms)
     EXPECT_TRUE(EqualRect(&again, &box));
 }
 
+// The analyzer's lines need not end in a zero: each shows at most its own 63
+// characters and nothing of the fields that follow it in the record.
+TEST_F(Overlay, UnterminatedInfoLinesShowOnlyTheirOwnBytes)
+{
+    share->analyzerRunning = 1;
+    memset(share->infoText1, '.', sizeof(share->infoText1));
+    memset(share->infoText2, ':', sizeof(share->infoText2));
+    memset(share->infoText3, '.', sizeof(share->infoText3));
+    share->infoSerial = 0x2E2E2E2E;   // dots again, should a read run on
+    saverSettings.showName = 0;
+    Frame();
+    RECT box;
+    ASSERT_GT(Changed(&box), 1000) << "no box for unterminated lines";
+    std::string dots(63, '.'), colons(63, ':');
+    SIZE widest = Text(dots.c_str());
+    SIZE second = Text(colons.c_str());
+    if (second.cx > widest.cx)
+        widest = second;
+    EXPECT_EQ(box.right, widest.cx + 58 - 1);
+    EXPECT_EQ(box.top, H - (3 * widest.cy + 44));
+}
+
 TEST_F(Overlay, InfoWithEmptyFirstLineStaysInvisibleButExpires)
 {
     saverSettings.showName = 0;
