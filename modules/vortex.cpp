@@ -2,10 +2,12 @@
 // each point joined to its neighbour and to both previous positions by a
 // filled quadrilateral, so the collapse leaves a spiral of coloured bands.
 #include "modules/modules.h"
+#include "modules/vortex.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
 #include "graphics/surface.h"
 #include <math.h>
+#include <string.h>
 
 enum {
     VORTEX_MAX_POINTS = 199,
@@ -101,6 +103,298 @@ static void UpdateVortex(void)
         s->points[d].angle += turn;
 }
 
+// The quadrilaterals of one tile, in tile coordinates, moved by (originX,
+// originY), in the brushes of the frame.
+static void DrawTileQuads(HDC dc, const HBRUSH* brushes, int originX, int originY)
+{
+    VortexState* s = &vortex;
+    for (int k = 0; k < s->pointCount; ++k) {
+        if (!brushes[k])
+            continue;
+        const VortexPoint* p = &s->points[k];
+        const VortexPoint* q = &s->points[(k + 1) % s->pointCount];
+        POINT corners[4] = {
+            {p->x / s->xTiles + originX, p->y / s->yTiles + originY},
+            {q->x / s->xTiles + originX, q->y / s->yTiles + originY},
+            {q->previousX / s->xTiles + originX, q->previousY / s->yTiles + originY},
+            {p->previousX / s->xTiles + originX, p->previousY / s->yTiles + originY},
+        };
+        SelectObject(dc, brushes[k]);
+        Polygon(dc, corners, 4);
+    }
+}
+
+// --- Tiles copied from one drawn tile ------------------------------------------
+//
+// Every tile paints the same quadrilaterals moved by whole pixels, tile after
+// tile. On an 8-bit surface the first tile's quadrilaterals are drawn once,
+// by GDI, into a scratch section (twice, on two backgrounds, which tells the
+// pixels they cover), and each admitted tile in turn takes the covered
+// pixels: the very bytes drawing every tile would leave, later tiles over
+// earlier ones, and nothing where the clip region (the overlay's boxes) keeps
+// the surface out.
+
+enum { SCRATCH_LIMIT = 8 << 20, MAX_COPY_CLIPS = 256 };
+
+int vortexTileCopies = 1;
+long vortexCopiedFrames = 0;
+
+struct Bytes8 {
+    BYTE* row0;   // top row
+    int stride;   // from one row to the one below
+    int width, height;
+};
+
+struct CoveredRun {
+    int y, x0, x1;   // scratch row, columns [x0, x1)
+};
+
+struct VortexScratch {
+    CoveredRun* runs;
+    size_t runCapacity;
+    HDC dc;
+    HBITMAP bitmap[2];
+    HGDIOBJ original;
+    BYTE* bits[2];
+    int width, height, stride;
+};
+
+static VortexScratch scratch;
+
+static void FreeScratch(void)
+{
+    if (scratch.dc) {
+        if (scratch.original)
+            SelectObject(scratch.dc, scratch.original);
+        SelectPalette(scratch.dc, (HPALETTE)GetStockObject(DEFAULT_PALETTE), FALSE);
+        DeleteDC(scratch.dc);
+    }
+    for (int i = 0; i < 2; ++i)
+        if (scratch.bitmap[i])
+            DeleteObject(scratch.bitmap[i]);
+    if (scratch.runs)
+        HeapFree(GetProcessHeap(), 0, scratch.runs);
+    memset(&scratch, 0, sizeof(scratch));
+}
+
+// Two top-down sections of at least width by height with the surface's
+// colour table, kept from frame to frame.
+static int PrepareScratch(HDC surfaceDc, int width, int height)
+{
+    if (scratch.dc && scratch.width >= width && scratch.height >= height)
+        return 1;
+    int w = width > scratch.width ? width : scratch.width;
+    int h = height > scratch.height ? height : scratch.height;
+    FreeScratch();
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[256];
+    } info;
+    memset(&info, 0, sizeof(info));
+    UINT count = GetDIBColorTable(surfaceDc, 0, 256, info.colours);
+    if (!count)
+        return 0;
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = w;
+    info.header.biHeight = -h;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 8;
+    info.header.biCompression = BI_RGB;
+    info.header.biClrUsed = count;
+    scratch.dc = CreateCompatibleDC(surfaceDc);
+    if (!scratch.dc)
+        return 0;
+    for (int i = 0; i < 2; ++i) {
+        void* bits = 0;
+        scratch.bitmap[i] = CreateDIBSection(surfaceDc, (BITMAPINFO*)&info, DIB_RGB_COLORS, &bits, NULL, 0);
+        scratch.bits[i] = (BYTE*)bits;
+        if (!scratch.bitmap[i] || !bits) {
+            FreeScratch();
+            return 0;
+        }
+    }
+    scratch.original = SelectObject(scratch.dc, scratch.bitmap[0]);
+    scratch.width = w;
+    scratch.height = h;
+    scratch.stride = (w + 3) & ~3;
+    return 1;
+}
+
+// The surface's bits, top row first; 0 when it is not a plain 8-bit section.
+static int SurfaceBytes(HDC dc, Bytes8* out)
+{
+    DIBSECTION section;
+    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
+    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section))
+        return 0;
+    if (section.dsBm.bmBitsPixel != 8 || !section.dsBm.bmBits)
+        return 0;
+    POINT viewport, window;
+    if (GetMapMode(dc) != MM_TEXT || !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) ||
+        viewport.x || viewport.y || window.x || window.y)
+        return 0;
+    int topDown = DibRowsTopDown(dc);
+    if (topDown < 0)
+        return 0;
+    out->width = section.dsBm.bmWidth;
+    out->height = section.dsBm.bmHeight;
+    out->row0 = (BYTE*)section.dsBm.bmBits;
+    out->stride = section.dsBm.bmWidthBytes;
+    if (!topDown) {
+        out->row0 += (size_t)(out->height - 1) * out->stride;
+        out->stride = -out->stride;
+    }
+    return 1;
+}
+
+// The surface's clip region as rectangles within the surface.
+static int ClipRects(HDC dc, const Bytes8* surface, RECT* rects, int max)
+{
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    if (!region)
+        return -1;
+    int clipped = GetClipRgn(dc, region);
+    int count = -1;
+    if (clipped == 0) {
+        SetRect(&rects[0], 0, 0, surface->width, surface->height);
+        count = 1;
+    } else if (clipped == 1) {
+        static BYTE data[sizeof(RGNDATAHEADER) + MAX_COPY_CLIPS * sizeof(RECT)];
+        DWORD size = GetRegionData(region, 0, NULL);
+        if (size && size <= sizeof(data) && GetRegionData(region, sizeof(data), (RGNDATA*)data)) {
+            const RGNDATA* list = (const RGNDATA*)data;
+            const RECT* r = (const RECT*)list->Buffer;
+            RECT whole = {0, 0, surface->width, surface->height};
+            count = 0;
+            for (DWORD i = 0; i < list->rdh.nCount && count < max; ++i)
+                if (IntersectRect(&rects[count], &r[i], &whole))
+                    ++count;
+        }
+    }
+    DeleteObject(region);
+    return count;
+}
+
+// 0 when the tiles cannot be copied; the caller then draws every tile.
+static int CopyTiles(ModuleRecord* record, const HBRUSH* brushes, int tileWidth, int tileHeight)
+{
+    VortexState* s = &vortex;
+    HDC dc = record->dc;
+    int admitted = 0;
+    for (int i = 0; i < s->xTiles; ++i)
+        for (int j = 0; j < s->yTiles; ++j)
+            admitted += TileAdmitted(i, j, s->tileType) != 0;
+    if (admitted < 2)
+        return 0;
+    Bytes8 surface;
+    if (!SurfaceBytes(dc, &surface))
+        return 0;
+    static RECT clips[MAX_COPY_CLIPS];
+    int clipCount = ClipRects(dc, &surface, clips, MAX_COPY_CLIPS);
+    if (clipCount < 0)
+        return 0;
+
+    // The first tile's quadrilaterals lie within their corners' bounds.
+    RECT bounds = {0x7FFFFFFF, 0x7FFFFFFF, -0x7FFFFFFF, -0x7FFFFFFF};
+    for (int k = 0; k < s->pointCount; ++k) {
+        const VortexPoint* p = &s->points[k];
+        int xs[2] = {p->x / s->xTiles, p->previousX / s->xTiles};
+        int ys[2] = {p->y / s->yTiles, p->previousY / s->yTiles};
+        for (int c = 0; c < 2; ++c) {
+            if (xs[c] < bounds.left) bounds.left = xs[c];
+            if (xs[c] > bounds.right) bounds.right = xs[c];
+            if (ys[c] < bounds.top) bounds.top = ys[c];
+            if (ys[c] > bounds.bottom) bounds.bottom = ys[c];
+        }
+    }
+    if (bounds.left > bounds.right)
+        return 1;
+    InflateRect(&bounds, 2, 2);
+    int w = bounds.right - bounds.left, h = bounds.bottom - bounds.top;
+    if ((double)w * h > SCRATCH_LIMIT || !PrepareScratch(dc, w, h))
+        return 0;
+
+    // The surface's palette maps the brushes' entries to the same bytes.
+    HPALETTE palette = (HPALETTE)GetCurrentObject(dc, OBJ_PAL);
+    HPALETTE kept = SelectPalette(scratch.dc, palette, FALSE);
+    SelectObject(scratch.dc, GetStockObject(NULL_PEN));
+    static const BYTE backgrounds[2] = {0x00, 0xFF};
+    GdiFlush();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int y = 0; y < h; ++y)
+            memset(scratch.bits[pass] + (size_t)y * scratch.stride, backgrounds[pass], (size_t)w);
+        SelectObject(scratch.dc, scratch.bitmap[pass]);
+        DrawTileQuads(scratch.dc, brushes, -bounds.left, -bounds.top);
+    }
+    SelectObject(scratch.dc, GetStockObject(HOLLOW_BRUSH));
+    SelectObject(scratch.dc, scratch.bitmap[0]);
+    SelectPalette(scratch.dc, kept, FALSE);
+    GdiFlush();
+
+    // A pixel both passes painted alike is covered. The runs of covered
+    // pixels are gathered, then copied tile after tile, as the tiles paint.
+    size_t runCount = 0;
+    for (int y = 0; y < h; ++y) {
+        const BYTE* a = scratch.bits[0] + (size_t)y * scratch.stride;
+        const BYTE* b = scratch.bits[1] + (size_t)y * scratch.stride;
+        for (int x = 0; x < w; ++x)
+            runCount += a[x] == b[x] && (x == 0 || a[x - 1] != b[x - 1]);
+    }
+    if (!runCount)
+        return 1;
+    if (runCount > scratch.runCapacity) {
+        if (scratch.runs)
+            HeapFree(GetProcessHeap(), 0, scratch.runs);
+        scratch.runCapacity = 0;
+        scratch.runs = (CoveredRun*)HeapAlloc(GetProcessHeap(), 0, runCount * sizeof(CoveredRun));
+        if (!scratch.runs)
+            return 0;
+        scratch.runCapacity = runCount;
+    }
+    size_t n = 0;
+    for (int y = 0; y < h; ++y) {
+        const BYTE* a = scratch.bits[0] + (size_t)y * scratch.stride;
+        const BYTE* b = scratch.bits[1] + (size_t)y * scratch.stride;
+        for (int x = 0; x < w;) {
+            if (a[x] != b[x]) {
+                ++x;
+                continue;
+            }
+            int start = x;
+            while (x < w && a[x] == b[x])
+                ++x;
+            CoveredRun run = {y, start, x};
+            scratch.runs[n++] = run;
+        }
+    }
+    for (int i = 0; i < s->xTiles; ++i) {
+        for (int j = 0; j < s->yTiles; ++j) {
+            if (!TileAdmitted(i, j, s->tileType))
+                continue;
+            int ox = bounds.left + i * tileWidth, oy = bounds.top + j * tileHeight;
+            for (size_t r = 0; r < n; ++r) {
+                const CoveredRun* run = &scratch.runs[r];
+                int ty = run->y + oy;
+                if (ty < 0 || ty >= surface.height)
+                    continue;
+                const BYTE* source = scratch.bits[0] + (size_t)run->y * scratch.stride;
+                BYTE* row = surface.row0 + (ptrdiff_t)ty * surface.stride;
+                for (int c = 0; c < clipCount; ++c) {
+                    const RECT* clip = &clips[c];
+                    if (ty < clip->top || ty >= clip->bottom)
+                        continue;
+                    int from = run->x0 + ox > clip->left ? run->x0 + ox : clip->left;
+                    int to = run->x1 + ox < clip->right ? run->x1 + ox : clip->right;
+                    if (from < to)
+                        memcpy(row + from, source + (from - ox), (size_t)(to - from));
+                }
+            }
+        }
+    }
+    ++vortexCopiedFrames;
+    return 1;
+}
+
 static void DrawVortex(ModuleRecord* record)
 {
     VortexState* s = &vortex;
@@ -115,25 +409,11 @@ static void DrawVortex(ModuleRecord* record)
     for (int k = 0; k < s->pointCount; ++k)
         brushes[k] = CreateSolidBrush(PALETTEINDEX((s->points[k].colour + s->colourOffset) % VORTEX_COLOURS));
 
-    for (int i = 0; i < s->xTiles; ++i) {
-        for (int j = 0; j < s->yTiles; ++j) {
-            if (!TileAdmitted(i, j, s->tileType))
-                continue;
-            int originX = i * tileWidth;
-            int originY = j * tileHeight;
-            for (int k = 0; k < s->pointCount; ++k) {
-                if (!brushes[k])
-                    continue;
-                const VortexPoint* p = &s->points[k];
-                const VortexPoint* q = &s->points[(k + 1) % s->pointCount];
-                POINT corners[4] = {
-                    {p->x / s->xTiles + originX, p->y / s->yTiles + originY},
-                    {q->x / s->xTiles + originX, q->y / s->yTiles + originY},
-                    {q->previousX / s->xTiles + originX, q->previousY / s->yTiles + originY},
-                    {p->previousX / s->xTiles + originX, p->previousY / s->yTiles + originY},
-                };
-                SelectObject(dc, brushes[k]);
-                Polygon(dc, corners, 4);
+    if (!vortexTileCopies || !CopyTiles(record, brushes, tileWidth, tileHeight)) {
+        for (int i = 0; i < s->xTiles; ++i) {
+            for (int j = 0; j < s->yTiles; ++j) {
+                if (TileAdmitted(i, j, s->tileType))
+                    DrawTileQuads(dc, brushes, i * tileWidth, j * tileHeight);
             }
         }
     }
@@ -221,5 +501,6 @@ int VortexFrame(ModuleRecord* record)
 
 int VortexClose(ModuleRecord*)
 {
+    FreeScratch();
     return 0;
 }

@@ -2,6 +2,7 @@
 // the hold after the collapse and the per-frame controls.
 #include <gtest/gtest.h>
 #include "modules/modules.h"
+#include "modules/vortex.h"
 #include "runtime/common.h"
 #include "support/harness.h"
 #include "support/module_fixture.h"
@@ -201,6 +202,51 @@ TEST_F(Vortex, LiveControlsAreReadEveryFrame)
         for (int j = 0; j < 2; ++j)
             EXPECT_EQ(Colours(i * W / 2, j * H / 2, (i + 1) * W / 2, (j + 1) * H / 2).size(), 12u)
                 << "tile " << i << "," << j;
+}
+
+// Copying the first tile into the others paints the very bytes of drawing
+// every tile: later tiles over earlier ones where the ring overlaps its
+// cell, at the surface's edges, and around a box the clip region keeps out.
+TEST_F(Vortex, CopiedTilesPaintWhatDrawnTilesPaint)
+{
+    ASSERT_NO_FATAL_FAILURE(OpenSurface(317, 203, 100000));
+    struct Case {
+        int points, type, xTiles, yTiles, tileType, collapse;
+    } cases[] = {{12, 0, 2, 3, 0, 5}, {60, 3, 4, 4, 1, 9}, {199, 5, 20, 20, 0, 50},
+                 {7, 1, 3, 2, 2, 2}, {33, 2, 5, 1, 3, 20}, {2, 4, 1, 2, 0, 30}};
+    long copiedBefore = vortexCopiedFrames;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "points " << c.points << " tiles " << c.xTiles << "x" << c.yTiles
+                                        << " type " << c.tileType);
+        std::vector<BYTE> pictures[2];
+        for (int copied = 0; copied <= 1; ++copied) {
+            vortexTileCopies = copied;
+            Set(0, c.points);
+            Set(4, c.type);
+            Set(5, c.collapse);
+            Set(7, 300);                       // Flux Amplitude: a ring well over its cell
+            Set(10, c.xTiles);
+            Set(11, c.yTiles);
+            Set(12, c.tileType);
+            ClearTestSurface(&surface);
+            ExcludeClipRect(surface.surface.dc, 100, 40, 180, 90);
+            SeedRandom(99 + c.points);
+            VortexStart(record);
+            for (int f = 0; f < 12; ++f)
+                VortexFrame(record);
+            pictures[copied] = Snapshot();
+            SelectClipRgn(surface.surface.dc, NULL);
+            VortexClose(record);
+        }
+        vortexTileCopies = 1;
+        EXPECT_GT(Drawn(), 500);
+        EXPECT_EQ(CountDrawn(&surface, 100, 40, 180, 90), 0) << "drawn inside the clipped box";
+        int differ = 0;
+        for (size_t i = 0; i < pictures[0].size(); ++i)
+            differ += pictures[0][i] != pictures[1][i];
+        EXPECT_EQ(differ, 0);
+    }
+    EXPECT_GT(vortexCopiedFrames, copiedBefore) << "no tile was ever copied";
 }
 
 }  // namespace
