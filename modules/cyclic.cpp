@@ -6,6 +6,7 @@
 #include "modules/generators.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
+#include "runtime/framework.h"
 #include "runtime/saver.h"
 #include "graphics/surface.h"
 #include "graphics/shapes.h"
@@ -141,13 +142,13 @@ static void DrawTable(ModuleRecord* record, const CyclicTable* table, CyclicPara
     // One running angle for the whole table: each object's copies start
     // where the previous object's ended.
     float a = 0.0f;
-    for (int k = cyclic.objectCount - 1; k >= 0; --k) {
+    for (int k = cyclic.objectCount - 1; k >= 0 && !FrameBudgetSpent(); --k) {
         const CyclicObject* o = &table->objects[k];
         if (f->symmetry < 2) {
             TiledStroke(record, f, o->previousX, o->previousY, o->x, o->y);
             continue;
         }
-        for (int s = 0; s < f->symmetry; ++s) {
+        for (int s = 0; s < f->symmetry && !FrameBudgetSpent(); ++s) {
             POINT current = {o->x, o->y};
             POINT previous = {o->previousX, o->previousY};
             RotateAbout(&current, a, cyclic.centreX, cyclic.centreY);

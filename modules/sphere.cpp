@@ -6,6 +6,7 @@
 #include "modules/sphere.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
+#include "runtime/framework.h"
 #include "runtime/overlay.h"
 #include "graphics/palette.h"
 #include "graphics/surface.h"
@@ -243,6 +244,17 @@ int DibBits(HDC dc, Bits8* out)
 
 enum { MAX_SHOWN_BOXES = 4, REGION_BUFFER = 65536 };
 
+// A hundred thousand stamps a frame make even user32's rectangle calls
+// count: the hot path intersects inline.
+inline int Intersect(RECT* r, const RECT* a, const RECT* b)
+{
+    r->left = a->left > b->left ? a->left : b->left;
+    r->top = a->top > b->top ? a->top : b->top;
+    r->right = a->right < b->right ? a->right : b->right;
+    r->bottom = a->bottom < b->bottom ? a->bottom : b->bottom;
+    return r->left < r->right && r->top < r->bottom;
+}
+
 struct DirectStamps {
     Bits8 surface;
     Bits8 image;
@@ -321,24 +333,42 @@ void DirectStamp(const DirectStamps* direct, const RECT* rects, int count, int d
                  int drawSize, const RECT* cell)
 {
     int source = sphere.sphereSize / 2 - drawSize / 2;
-    RECT bound = {left, top, left + drawSize, top + drawSize};
+    RECT square = {left, top, left + drawSize, top + drawSize};
     // Only the image's own pixels can be copied, as the blit reads them.
     RECT image = {left - source, top - source, left - source + direct->image.width,
                   top - source + direct->image.height};
     RECT whole = {0, 0, direct->surface.width, direct->surface.height};
-    IntersectRect(&bound, &bound, &image);
-    IntersectRect(&bound, &bound, &whole);
-    if (cell)
-        IntersectRect(&bound, &bound, cell);
-    if (IsRectEmpty(&bound))
+    RECT bound;
+    if (!Intersect(&bound, &square, &image) || !Intersect(&bound, &bound, &whole))
+        return;
+    if (cell && !Intersect(&bound, &bound, cell))
         return;
     int sx = source - left, sy = source - top;
     ++sphereStampsCopied;
+    int clear = 1;   // no shown box reaches the stamp
+    for (int b = 0; b < direct->boxCount; ++b) {
+        RECT cut;
+        if (Intersect(&cut, &bound, &direct->boxes[b]))
+            clear = 0;
+    }
+    const Bits8* d = &direct->surface;
+    const Bits8* i = &direct->image;
     for (int n = 0; n < count; ++n) {
-        RECT r = rects[n];
-        OffsetRect(&r, dx, dy);
-        if (IntersectRect(&r, &r, &bound))
+        RECT r = {rects[n].left + dx, rects[n].top + dy, rects[n].right + dx, rects[n].bottom + dy};
+        if (!Intersect(&r, &r, &bound))
+            continue;
+        if (!clear) {
             CopyOutsideBoxes(direct, r, sx, sy, 0);
+            continue;
+        }
+        size_t bytes = (size_t)(r.right - r.left);
+        BYTE* target = d->row0 + (ptrdiff_t)r.top * d->stride + r.left;
+        const BYTE* from = i->row0 + (ptrdiff_t)(r.top + sy) * i->stride + r.left + sx;
+        for (int y = r.top; y < r.bottom; ++y) {
+            memcpy(target, from, bytes);
+            target += d->stride;
+            from += i->stride;
+        }
     }
 }
 
@@ -470,7 +500,7 @@ int SphereFrame(ModuleRecord* record)
         GdiFlush();
         int useDirect = PrepareDirect(dc, &direct);
         int stampedDirect = 0;
-        for (int s = 0; s < sphere.symmetry; ++s) {
+        for (int s = 0; s < sphere.symmetry && !FrameBudgetSpent(); ++s) {
             spin = angle - spin;   // the phase alternates between two values
             float a = (float)s * angle;
             // Every tile's wedge is the first tile's moved by whole pixels:

@@ -4,6 +4,7 @@
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
+#include "runtime/framework.h"
 #include "graphics/surface.h"
 #include "graphics/shapes.h"
 #include <math.h>
@@ -279,7 +280,7 @@ int StarFrame(ModuleRecord* record)
         if (!(ox > 0 && ox < star.width && oy > 0 && oy < star.height))
             continue;
         if (star.symmetry > 1) {
-            for (int j = 0; j < star.symmetry; ++j) {
+            for (int j = 0; j < star.symmetry && !FrameBudgetSpent(); ++j) {
                 float angle = (float)j * star.symmetryAngle;
                 POINT now = {s->sx, s->sy};
                 POINT before = {ox, oy};
@@ -287,7 +288,7 @@ int StarFrame(ModuleRecord* record)
                 RotateAbout(&before, angle, star.centreX, star.centreY);
                 TiledStreak(now.x, now.y, before.x, before.y);
             }
-        } else {
+        } else if (!FrameBudgetSpent()) {
             TiledStreak(s->sx, s->sy, ox, oy);
         }
     }

@@ -307,6 +307,34 @@ int SlotWithinLimits(const ModuleRecord* record, int slot)
     return value;
 }
 
+static int budgetSet = 0;
+static int budgetCut = 0;
+static DWORD budgetEnd = 0;
+volatile long framesCutShort = 0;
+
+void StartFrameBudget(void)
+{
+    budgetEnd = TickCount() + FRAME_BUDGET_MS;
+    budgetCut = 0;
+    budgetSet = 1;
+}
+
+void EndFrameBudget(void)
+{
+    budgetSet = 0;
+}
+
+int FrameBudgetSpent(void)
+{
+    if (!budgetSet)
+        return 0;
+    if (!budgetCut && TickPassed(TickCount(), budgetEnd)) {
+        budgetCut = 1;
+        framesCutShort = framesCutShort + 1;
+    }
+    return budgetCut;
+}
+
 int RunFrameEntry(ModuleRecord* record, unsigned int frame)
 {
     int strength = record->value[SLOT_STRENGTH];
@@ -322,7 +350,7 @@ int RunFrameEntry(ModuleRecord* record, unsigned int frame)
         return 1;
     }
     int runs = 0;
-    while (runs < strength) {
+    while (runs < strength && !(runs > 0 && FrameBudgetSpent())) {
         ++runs;
         if (record->frame(record) == ENTRY_WAIT) {
             Sleep(10);

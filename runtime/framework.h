@@ -105,5 +105,20 @@ float EvaluateSlot(ModuleRecord* record, int slot);
 int SlotWithinLimits(const ModuleRecord* record, int slot);
 
 // Runs a module's frame entry as its "Strength" (slot 9) says for this frame;
-// sleeps 10 ms after a result of 42. Returns how many times it ran.
+// sleeps 10 ms after a result of 42. Returns how many times it ran. In the
+// render loop the module's frame has a time budget (below): once it is
+// spent, the entry is not run again this frame.
 int RunFrameEntry(ModuleRecord* record, unsigned int frame);
+
+// A module frame at settings far beyond what a frame can draw (every
+// control at its maximum, or driven there by a loud sound) would freeze the
+// picture for seconds. The render loop gives each module's frame a budget;
+// the drawing loops that can run that long stop drawing copies once it is
+// spent, so the picture keeps moving. Outside the render loop (tests,
+// benches) no budget is set and nothing is cut.
+enum { FRAME_BUDGET_MS = 400 };
+void StartFrameBudget(void);
+void EndFrameBudget(void);
+int FrameBudgetSpent(void);
+// Module frames cut short so far.
+extern volatile long framesCutShort;

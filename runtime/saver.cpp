@@ -198,8 +198,11 @@ void RenderFramePass(FramePacer* pacer)
     ShowNameStep();
     SloganStep();
     for (int module = 0; module < MODULE_COUNT; ++module)
-        if (saverSettings.moduleActive[module])
+        if (saverSettings.moduleActive[module]) {
+            StartFrameBudget();
             RunFrameEntry(&moduleTable[module], frameCounter);
+            EndFrameBudget();
+        }
     GdiFlush();
     SignalFrameDrawn();
     PaceFrame(pacer, frameStart);
