@@ -437,8 +437,37 @@ static DWORD WINAPI LoaderThread(LPVOID parameter)
 
 // --- Entry points ----------------------------------------------------------------
 
+// Ends the loader, if one runs, and frees what it prepared. The render
+// thread holds the lock between its frame steps; `holdsLock` says whether
+// it does now, and it holds it again afterwards when it did.
+static void StopLoader(int holdsLock)
+{
+    if (holdsLock)
+        LeaveCriticalSection(&bitmap.pictureLock);
+    bitmap.loaderRun = 0;
+    bitmap.paintNow = 1;
+    if (bitmap.loaderThread) {
+        if (WaitForSingleObject(bitmap.loaderThread, STOP_GRACE_MS) != WAIT_OBJECT_0) {
+            TerminateThread(bitmap.loaderThread, KILLED_CODE);
+            // A loader ended inside the lock would keep it for ever.
+            if (bitmap.stage == STAGE_HOLDS_LOCK) {
+                DeleteCriticalSection(&bitmap.pictureLock);
+                InitializeCriticalSection(&bitmap.pictureLock);
+            }
+        }
+        CloseHandle(bitmap.loaderThread);
+        bitmap.loaderThread = 0;
+    }
+    ReleasePictures();
+    if (holdsLock)
+        EnterCriticalSection(&bitmap.pictureLock);
+}
+
 int BitmapOpen(ModuleRecord* record)
 {
+    // A second open replaces the first: its loader and lock go first.
+    if (bitmap.lockReady)
+        BitmapClose(record);
     InitializeCriticalSection(&bitmap.pictureLock);
     EnterCriticalSection(&bitmap.pictureLock);
     bitmap.lockReady = 1;
@@ -459,6 +488,11 @@ int BitmapStart(ModuleRecord* record)
     bitmap.fromScreen = record->value[SLOT_FROM_SCREEN];
     if (bitmap.durationMs < 0)
         bitmap.durationMs = 0;
+    // A loader still running from an earlier start (a reset) is ended
+    // first: two loaders would share one picture and lose each other's.
+    // From the frame step the loader has ended and the lock is not held.
+    if (bitmap.loaderThread && !LoaderEnded())
+        StopLoader(bitmap.lockReady);
     if (bitmap.loaderThread) {
         CloseHandle(bitmap.loaderThread);
         bitmap.loaderThread = 0;
@@ -509,15 +543,7 @@ int BitmapClose(ModuleRecord*)
     if (!bitmap.lockReady)
         return 0;
     LeaveCriticalSection(&bitmap.pictureLock);
-    bitmap.loaderRun = 0;
-    bitmap.paintNow = 1;
-    if (bitmap.loaderThread) {
-        if (WaitForSingleObject(bitmap.loaderThread, STOP_GRACE_MS) != WAIT_OBJECT_0)
-            TerminateThread(bitmap.loaderThread, KILLED_CODE);
-        CloseHandle(bitmap.loaderThread);
-        bitmap.loaderThread = 0;
-    }
-    ReleasePictures();
+    StopLoader(0);
     DeleteCriticalSection(&bitmap.pictureLock);
     bitmap.lockReady = 0;
     return 0;

@@ -213,6 +213,19 @@ static void FreeBuffers(void)
     cyclic.history = 0;
 }
 
+void ViewCyclic(CyclicView* view)
+{
+    view->pulseRate = cyclic.pulseRate;
+    view->shrink = cyclic.params.pen.shrink;
+    view->spin = cyclic.params.pen.spin;
+    view->r0 = cyclic.params.r0;
+    view->r1 = cyclic.params.r1;
+    view->r2 = cyclic.params.r2;
+    view->deadline = cyclic.deadline;
+    view->formulaX = cyclic.formulaX;
+    view->formulaY = cyclic.formulaY;
+}
+
 int CyclicOpen(ModuleRecord*)
 {
     FreeBuffers();

@@ -23,3 +23,26 @@ MODULE_ENTRIES(Bitmap)
 MODULE_ENTRIES(Random)
 
 #undef MODULE_ENTRIES
+
+// What a module's start drew, read back (diagnostics and tests).
+struct CyclicView {
+    float pulseRate, shrink, spin, r0, r1, r2;
+    DWORD deadline;
+    int formulaX, formulaY;
+};
+void ViewCyclic(CyclicView* view);
+struct RayView {
+    double frequency;
+    int amplitude, density;
+};
+void ViewRay(RayView* view);
+struct StarView {
+    int count;
+    float shrink, spin;
+    double x[99], y[99], z[99];   // each star's place in space
+};
+void ViewStars(StarView* view);
+struct VortexView {
+    float swirlPeriod, collapse, fluxAmplitude;
+};
+void ViewVortex(VortexView* view);

@@ -122,6 +122,13 @@ int RayOpen(ModuleRecord* record)
     return 0;
 }
 
+void ViewRay(RayView* view)
+{
+    view->frequency = ray.frequency;
+    view->amplitude = ray.amplitude;
+    view->density = ray.density;
+}
+
 int RayStart(ModuleRecord* record)
 {
     RayState* s = &ray;

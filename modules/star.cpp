@@ -187,6 +187,18 @@ static void TiledStreak(int x1, int y1, int x2, int y2)
     shapeTiledLine(x1, y1, x2, y2, star.width, star.height, star.xTiles, star.yTiles, star.tileType, &star.pen);
 }
 
+void ViewStars(StarView* view)
+{
+    view->count = star.starCount;
+    view->shrink = star.pen.shrink;
+    view->spin = star.pen.spin;
+    for (int i = 0; i < star.starCount && i < STAR_MAX; ++i) {
+        view->x[i] = star.stars[i].position.x;
+        view->y[i] = star.stars[i].position.y;
+        view->z[i] = star.stars[i].position.z;
+    }
+}
+
 int StarOpen(ModuleRecord*)
 {
     viewFree(star.view);

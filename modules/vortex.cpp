@@ -426,6 +426,13 @@ static void DrawVortex(ModuleRecord* record)
     s->colourOffset = (s->colourOffset + 1) % VORTEX_COLOURS;
 }
 
+void ViewVortex(VortexView* view)
+{
+    view->swirlPeriod = vortex.swirlPeriod;
+    view->collapse = vortex.collapse;
+    view->fluxAmplitude = vortex.fluxAmplitude;
+}
+
 int VortexStart(ModuleRecord* record)
 {
     VortexState* s = &vortex;

@@ -7,6 +7,7 @@
 #include "runtime/common.h"
 #include "runtime/saver.h"
 #include "support/harness.h"
+#include "support/meters.h"
 #include "support/module_fixture.h"
 #include "support/picture_files.h"
 #include <algorithm>
@@ -251,6 +252,43 @@ TEST_F(Bitmap, ScreenGrabShowsAHalfSizeGreyCopy)
     // Outside the copy the surface is as it was.
     EXPECT_EQ(SurfaceByte(&surface, 5, 30), 1);
     EXPECT_EQ(SurfaceByte(&surface, 75, 30), 255);
+}
+
+// A reset (a second start, or a second open and start) ends the loader the
+// first start began before beginning its own: two loaders would share one
+// picture, and the one whose picture is replaced leaves it behind.
+TEST_F(Bitmap, ASecondStartOrOpenEndsTheRunningLoaderFirst)
+{
+    std::string path = FreshPictureFolder("bitmap_again") + "\\p.bmp";
+    ASSERT_TRUE(WriteBmp(path.c_str(), Quarters(16, 16), 24, BMP_PLAIN, 0));
+    Open(40, 30, path);
+    // A first life, so that what the platform makes once is not counted.
+    Begin(8);
+    ASSERT_TRUE(WaitPainted(1));
+    BitmapClose(record);
+    GdiFlush();
+    HANDLE self = GetCurrentProcess();
+    long gdiBefore = GdiObjects(self);
+    long handlesBefore = ProcessHandles(GetCurrentProcessId());
+    ResetBitmapStatus();
+
+    BitmapOpen(record);
+    BitmapStart(record);
+    // The render thread holds the lock until its next frame step, so the
+    // first loader cannot have ended by itself.
+    BitmapStart(record);
+    EXPECT_EQ(Status().loadersStarted, 2);
+    EXPECT_EQ(Status().loadersEnded, 1) << "the first loader runs on beside the second";
+    BitmapOpen(record);
+    EXPECT_EQ(Status().loadersEnded, 2) << "a second open leaves the loader running";
+    BitmapStart(record);
+    ASSERT_TRUE(WaitPainted(1));
+    BitmapClose(record);
+    EXPECT_EQ(Status().loadersEnded, Status().loadersStarted);
+    EXPECT_EQ(Status().picturesPainted, 1);
+    GdiFlush();
+    EXPECT_EQ(GdiObjects(self), gdiBefore);
+    EXPECT_EQ(ProcessHandles(GetCurrentProcessId()), handlesBefore);
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 // a start and 300 frames in between (pictures restarting on the way), at two
 // surface sizes.
 #include <gtest/gtest.h>
+#include "modules/bitmap.h"
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "support/harness.h"
 #include "support/module_fixture.h"
+#include "support/picture_files.h"
 #include <stdio.h>
 
 namespace {
@@ -24,12 +26,30 @@ const ModuleCalls sweptModules[] = {
     {MODULE_VORTEX, 0, VortexStart, VortexFrame, VortexClose},
     {MODULE_RAY, RayOpen, RayStart, RayFrame, RayClose},
     {MODULE_EFFECT, EffectOpen, EffectStart, EffectFrame, 0},
+    {MODULE_BITMAP, BitmapOpen, BitmapStart, BitmapFrame, BitmapClose},
 };
 
 struct SweepSize {
     int width, height;
 };
 const SweepSize sweepSizes[] = {{320, 200}, {641, 479}};
+
+// The slide show gets pictures of its own to load and paint: three small
+// bitmaps picked at random, a new one every second.
+void ShowPictures(ModuleRecord* record, int width)
+{
+    ResetBitmapStatus();
+    std::string folder = FreshPictureFolder(("leaks_bitmap_" + std::to_string(width)).c_str());
+    for (int i = 0; i < 3; ++i) {
+        TestPicture p = PatternPicture(24 + 8 * i, 16 + 4 * i, 16 << i);
+        std::string name = folder + "\\p" + std::to_string(i) + ".bmp";
+        ASSERT_TRUE(WriteBmp(name.c_str(), p, i == 2 ? 24 : 8, BMP_PLAIN, 0)) << name;
+    }
+    lstrcpynA(record->path, (folder + "\\*.bmp").c_str(), PATH_SIZE);
+    const int values[] = {1, 0, 1, 1, 1, 0};   // stretched, a new picture every second, random order
+    for (int slot = 0; slot < 6; ++slot)
+        record->value[slot] = values[slot];
+}
 
 class Leaks : public ModuleFixture, public ::testing::WithParamInterface<::testing::tuple<int, int>> {
 protected:
@@ -41,6 +61,9 @@ TEST_P(Leaks, OpenStartFramesCloseGiveBackEveryObjectAndHandle)
     const ModuleCalls& calls = sweptModules[::testing::get<0>(GetParam())];
     const SweepSize& size = sweepSizes[::testing::get<1>(GetParam())];
     OpenSurface(size.width, size.height, 5000);
+    if (calls.module == MODULE_BITMAP) {
+        ASSERT_NO_FATAL_FAILURE(ShowPictures(record, size.width));
+    }
     LeakCounts counts;
     // 300 frames, 200 ms apart on the test clock: a minute, so that modules
     // with short image durations restart their pictures.
@@ -48,6 +71,12 @@ TEST_P(Leaks, OpenStartFramesCloseGiveBackEveryObjectAndHandle)
     printf("%-8s %4dx%-4d gdi %ld/%ld/%ld/%ld/%ld handles %ld/%ld/%ld/%ld/%ld\n", moduleNames[calls.module],
            size.width, size.height, counts.gdi[0], counts.gdi[1], counts.gdi[2], counts.gdi[3], counts.gdi[4],
            counts.handles[0], counts.handles[1], counts.handles[2], counts.handles[3], counts.handles[4]);
+    if (calls.module == MODULE_BITMAP) {
+        BitmapStatus status;
+        GetBitmapStatus(&status);
+        printf("bitmap loaders %ld started, %ld ended, %ld pictures painted\n", status.loadersStarted,
+               status.loadersEnded, status.picturesPainted);
+    }
 }
 
 std::string SweepName(const ::testing::TestParamInfo<::testing::tuple<int, int>>& info)

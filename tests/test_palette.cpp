@@ -452,4 +452,45 @@ TEST_F(Palette, OddStoredValuesStayInsideTheStrips)
     Step(5);
 }
 
+// Busy blocks of the process heap the size of one wave table (2048 ints and
+// the global memory's own few bytes).
+int WaveSizedBlocks(void)
+{
+    HANDLE heap = GetProcessHeap();
+    if (!HeapLock(heap))
+        return -1;
+    PROCESS_HEAP_ENTRY entry;
+    entry.lpData = NULL;
+    int count = 0;
+    while (HeapWalk(heap, &entry))
+        if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) && entry.cbData >= 8192 && entry.cbData <= 8192 + 64)
+            ++count;
+    HeapUnlock(heap);
+    return count;
+}
+
+// The three wave tables are shared by every engine of the process: an engine
+// destroyed while another lives leaves them (the other's strips come from
+// them), and the last one frees them.
+TEST_F(Palette, WaveTablesStayWhileAnEngineLivesAndGoWithTheLast)
+{
+    int withOne = WaveSizedBlocks();
+    ASSERT_GE(withOne, 3) << "the heap cannot be walked";
+    PaletteState* second = CreatePaletteState(surface.surface.dc);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(WaveSizedBlocks(), withOne) << "a second engine made tables of its own";
+    DestroyPaletteState(second);
+    EXPECT_EQ(WaveSizedBlocks(), withOne) << "the tables went while an engine still lives";
+    // The living engine's strips still come from the tables: not all black.
+    StartChannels(state);
+    int lit = 0;
+    for (int ch = 0; ch < 3; ++ch)
+        for (int i = 0; i < 236; ++i)
+            lit += state->current[ch][i] != 0;
+    EXPECT_GT(lit, 100);
+    DestroyPaletteState(state);
+    state = nullptr;
+    EXPECT_EQ(WaveSizedBlocks(), withOne - 3) << "the last engine left the tables behind";
+}
+
 }  // namespace

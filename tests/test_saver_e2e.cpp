@@ -23,6 +23,11 @@ TEST(SaverRun, RendersSurvivesCommandKeysAndClosesOnOtherKey)
     EXPECT_EQ(rect.right - rect.left, GetSystemMetrics(SM_CXVIRTUALSCREEN));
     EXPECT_EQ(rect.bottom - rect.top, GetSystemMetrics(SM_CYVIRTUALSCREEN));
     EXPECT_TRUE(GetWindowLongA(saver.window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    // The render and palette threads each take a device context of their
+    // own: the class must not give the window one shared context.
+    DWORD classStyle = GetClassLongA(saver.window, GCL_STYLE);
+    EXPECT_TRUE(classStyle & CS_DBLCLKS) << "the class style cannot be read";
+    EXPECT_FALSE(classStyle & CS_OWNDC);
 
     long first = WaitFrames(saver.window, 5, 15000);
     ASSERT_GE(first, 5) << "the frame loop did not start";

@@ -277,4 +277,46 @@ TEST_F(StarModule, RevolvingFieldAndOddValuesStaySafe)
     EXPECT_EQ(Drawn(), 0);
 }
 
+// A star that reaches the camera's own plane has no projection (the distance
+// to it is zero): it is respawned like one behind the camera, not divided by
+// zero and left there.
+TEST_F(StarModule, AStarInTheCameraPlaneIsRespawnedNotProjected)
+{
+    Open(200, 150);
+    Set(STARS, 0);   // the tunnel: depths 200 + 150 * draw / 32767
+    Set(SPEED, 65);
+    Set(XREV, 0);
+    Set(YREV, 0);
+    Set(ZREV, 0);
+    // A seed whose depth draw for one star is 0: that star starts at depth
+    // 200 exactly and is at -125, the camera's plane, after five frames.
+    unsigned seed = 0;
+    int chosen = -1;
+    for (unsigned candidate = 1; chosen < 0 && candidate < 200000; ++candidate) {
+        SeedRandom(candidate);
+        Random();   // the pen's two draws
+        Random();
+        for (int i = 19; i >= 0 && chosen < 0; --i) {
+            Random();
+            if (Random() == 0) {
+                seed = candidate;
+                chosen = i;
+            }
+        }
+    }
+    ASSERT_GE(chosen, 0);
+    SeedRandom(seed);
+    StarStart(record);
+    StarView view;
+    ViewStars(&view);
+    ASSERT_EQ(view.z[chosen], 200.0);
+    Frames(4);
+    ViewStars(&view);
+    ASSERT_EQ(view.z[chosen], -60.0);
+    StarFrame(record);
+    ViewStars(&view);
+    EXPECT_GE(view.z[chosen], 200.0) << "the star in the camera plane was kept at depth " << view.z[chosen];
+    EXPECT_LE(view.z[chosen], 350.0);
+}
+
 }  // namespace
