@@ -17,11 +17,19 @@ int callCount = 0;
 int frameResult = 0;
 unsigned int currentFrame = 0;
 
+DWORD clockNow = 0;
+DWORD clockStep = 0;   // milliseconds each frame call takes on the test clock
+DWORD TestClock(void)
+{
+    return clockNow;
+}
+
 int CountingFrame(ModuleRecord*)
 {
     if (callCount < 64)
         callFrames[callCount] = currentFrame;
     ++callCount;
+    clockNow += clockStep;
     return frameResult;
 }
 
@@ -67,6 +75,35 @@ TEST_F(Framework, ControlTableCoversEveryModuleWithStrength)
     EXPECT_TRUE(moduleTable[MODULE_BEZIER].soundCapable[1]);
     EXPECT_FALSE(moduleTable[MODULE_BEZIER].soundCapable[0]);
     EXPECT_STREQ(moduleNames[MODULE_RANDOM], "Random");
+}
+
+// In the render loop a module's frame has a time budget: once the entry
+// calls have used it, "Strength" runs no more of them this frame.
+TEST_F(Framework, ASpentFrameBudgetEndsTheStrengthLoop)
+{
+    ModuleRecord* record = &moduleTable[MODULE_BEZIER];
+    record->frame = CountingFrame;
+    record->value[SLOT_STRENGTH] = 10;
+    SetTickSource(TestClock);
+    clockNow = 5000;
+    clockStep = 150;
+    long cutBefore = framesCutShort;
+    StartFrameBudget();
+    EXPECT_EQ(RunFrameEntry(record, 1), 3);   // 450 ms after three calls
+    EndFrameBudget();
+    EXPECT_EQ(framesCutShort, cutBefore + 1);
+
+    // A fresh budget for the next frame; cheap calls all run.
+    clockStep = 1;
+    StartFrameBudget();
+    EXPECT_EQ(RunFrameEntry(record, 2), 10);
+    EndFrameBudget();
+    // Outside the render loop there is no budget.
+    clockStep = 1000;
+    EXPECT_EQ(RunFrameEntry(record, 3), 10);
+    EXPECT_EQ(framesCutShort, cutBefore + 1);
+    SetTickSource(0);
+    clockStep = 0;
 }
 
 TEST_F(Framework, DefineControlSetsEveryField)

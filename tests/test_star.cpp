@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "modules/modules.h"
 #include "runtime/common.h"
+#include "runtime/framework.h"
 #include "support/harness.h"
 #include "support/module_fixture.h"
 #include <math.h>
@@ -317,6 +318,55 @@ TEST_F(StarModule, AStarInTheCameraPlaneIsRespawnedNotProjected)
     ViewStars(&view);
     EXPECT_GE(view.z[chosen], 200.0) << "the star in the camera plane was kept at depth " << view.z[chosen];
     EXPECT_LE(view.z[chosen], 350.0);
+}
+
+// Every control at its maximum is millions of stamps a frame. In the render
+// loop the frame stops drawing copies once its budget is spent: here each
+// read of the clock costs a millisecond, so the frame must end after a few
+// hundred copies instead of running for minutes.
+DWORD budgetClock = 0;
+DWORD CostlyClock(void)
+{
+    return budgetClock++;
+}
+
+DWORD WINAPI BudgetedFrames(LPVOID parameter)
+{
+    ModuleRecord* record = (ModuleRecord*)parameter;
+    for (int f = 0; f < 3; ++f) {
+        StartFrameBudget();
+        StarFrame(record);
+        EndFrameBudget();
+    }
+    return 0;
+}
+
+TEST_F(StarModule, AFrameFarBeyondItsBudgetStopsDrawingCopies)
+{
+    Open(320, 200);
+    Set(STARS, 99);
+    Set(SIZE, 320);
+    Set(SPEED, 60);
+    Set(SIDES, 10);
+    Set(TYPE, 8);
+    Set(XTILES, 20);
+    Set(YTILES, 20);
+    Set(SYMMETRY, 128);
+    Begin(5);
+    SetTickSource(CostlyClock);
+    long cutBefore = framesCutShort;
+    HANDLE worker = CreateThread(NULL, 0, BudgetedFrames, record, 0, NULL);
+    ASSERT_TRUE(worker != NULL);
+    DWORD waited = WaitForSingleObject(worker, 30000);
+    if (waited != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "three frames at every maximum did not end within 30 s";
+        TerminateThread(worker, 1);
+    }
+    CloseHandle(worker);
+    SetTickSource(0);
+    UseTestClock(1000);
+    EXPECT_GE(framesCutShort, cutBefore + 2) << "the frames were not cut short";
+    EXPECT_GT(Drawn(), 0) << "nothing drawn before the budget ran out";
 }
 
 }  // namespace
