@@ -154,6 +154,7 @@ static void DrawTiledCopies(HDC dc)
 
 int polygonDirectTiles = 1;
 long polygonDirectFrames = 0;
+long polygonRepeatedFrames = 0;
 
 enum {
     DIRECT_MIN_TILES = 2,
@@ -178,6 +179,9 @@ struct DirectTiles {
     size_t rankCount;
     WORD* best;          // the highest rank over each pixel of the painted area
     size_t bestCount;
+    BYTE* pattern;       // the repeating block in the frame's bytes
+    int* runs;           // its covered and uncovered runs
+    size_t patternCount;
 };
 
 static DirectTiles direct;
@@ -232,6 +236,10 @@ static void FreeDirectTiles(void)
         GlobalFree(direct.ranks);
     if (direct.best)
         GlobalFree(direct.best);
+    if (direct.pattern)
+        GlobalFree(direct.pattern);
+    if (direct.runs)
+        GlobalFree(direct.runs);
     ZeroMemory(&direct, sizeof(direct));
 }
 
@@ -363,6 +371,55 @@ __attribute__((noinline)) static void PaintWinners(BYTE* __restrict to, const WO
         BYTE colour = (r & 1) ? outlineByte : fillByte;
         to[x] = r >= covered ? colour : to[x];
     }
+}
+
+// One row of the reference block as bytes to copy, and the runs: from each
+// pixel, how many covered (positive) or uncovered (negative) pixels follow
+// in the row, itself included.
+static void PatternRow(BYTE* pattern, int* runs, const WORD* best, int n, WORD covered, BYTE fillByte,
+                       BYTE outlineByte)
+{
+    for (int x = 0; x < n; ++x)
+        pattern[x] = (best[x] & 1) ? outlineByte : fillByte;
+    int run = 0, kind = -1;
+    for (int x = n - 1; x >= 0; --x) {
+        int shown = best[x] >= covered;
+        run = shown == kind ? run + 1 : 1;
+        kind = shown;
+        runs[x] = shown ? run : -run;
+    }
+}
+
+// Part of a pattern row copied into the surface, its covered runs only.
+static void PaintRepeat(BYTE* to, const BYTE* pattern, const int* runs, int n)
+{
+    int x = 0;
+    while (x < n) {
+        int run = runs[x];
+        if (run > 0) {
+            int count = run < n - x ? run : n - x;
+            memcpy(to + x, pattern + x, count);
+            x += count;
+        } else {
+            x -= run;
+        }
+    }
+}
+
+// 1 when the colour pattern and runs of a width x height block have room.
+static int PreparePattern(int width, int height)
+{
+    size_t need = (size_t)width * height;
+    if (direct.pattern && need <= direct.patternCount)
+        return 1;
+    if (direct.pattern)
+        GlobalFree(direct.pattern);
+    if (direct.runs)
+        GlobalFree(direct.runs);
+    direct.pattern = (BYTE*)GlobalAlloc(GMEM_FIXED, need);
+    direct.runs = (int*)GlobalAlloc(GMEM_FIXED, need * sizeof(int));
+    direct.patternCount = direct.pattern && direct.runs ? need : 0;
+    return direct.patternCount != 0;
 }
 
 // 1 when this frame's copies were painted straight into the surface; 0 when
@@ -528,37 +585,109 @@ static int DrawTilesDirect(HDC dc, HBRUSH fill, HPEN outlinePen)
             to[x] = rankOf[from[x]];
     }
 
+    // Where every tile whose copies reach a pixel exists, the picture
+    // repeats with the tiling (two tiles each way for the alternating types):
+    // the ranks move by the same amount for every tile, so the same copy
+    // wins. Only a reference block there and the bands around it are merged.
+    int periodX = polygon.tileWidth, periodY = polygon.tileHeight;
+    if (polygon.tileType == 1 || polygon.tileType == 2) {
+        periodX *= 2;
+        periodY *= 2;
+    }
+    Area inner = {originX + scratchWidth - polygon.tileWidth, originY + scratchHeight - polygon.tileHeight,
+                  originX + polygon.xTiles * polygon.tileWidth, originY + polygon.yTiles * polygon.tileHeight};
+    Cut(&inner, area.left, area.top, area.right, area.bottom);
+    if (periodX <= 0 || periodY <= 0 || inner.right - inner.left < 2 * periodX ||
+        inner.bottom - inner.top < 2 * periodY || !PreparePattern(periodX, periodY))
+        inner.left = inner.right = inner.top = inner.bottom = area.left;
+    int repeats = inner.right > inner.left;
+    Area regions[5];
+    int regionCount = 0;
+    if (!repeats) {
+        regions[regionCount++] = area;
+    } else {
+        Area top = {area.left, area.top, area.right, inner.top};
+        Area bottom = {area.left, inner.bottom, area.right, area.bottom};
+        Area left = {area.left, inner.top, inner.left, inner.bottom};
+        Area right = {inner.right, inner.top, area.right, inner.bottom};
+        Area block = {inner.left, inner.top, inner.left + periodX, inner.top + periodY};
+        regions[regionCount++] = top;
+        regions[regionCount++] = bottom;
+        regions[regionCount++] = left;
+        regions[regionCount++] = right;
+        regions[regionCount++] = block;
+    }
+
     // Every admitted tile in drawing order; a later tile wins a tie.
-    memset(direct.best, 0, (size_t)areaWidth * areaHeight * sizeof(WORD));
+    for (int r = 0; r < regionCount; ++r) {
+        const Area* region = &regions[r];
+        for (int y = region->top; y < region->bottom; ++y)
+            memset(direct.best + (size_t)(y - area.top) * areaWidth + (region->left - area.left), 0,
+                   (size_t)(region->right - region->left) * sizeof(WORD));
+    }
     for (int i = 0; i < polygon.xTiles; ++i)
         for (int j = 0; j < polygon.yTiles; ++j) {
             if (!TileAdmitted(i, j, polygon.tileType))
                 continue;
             WORD order = (WORD)(2 * (i * polygon.yTiles + j));
             int left = originX + i * polygon.tileWidth, top = originY + j * polygon.tileHeight;
-            Area stamp = {left, top, left + scratchWidth, top + scratchHeight};
-            Cut(&stamp, area.left, area.top, area.right, area.bottom);
-            int n = stamp.right - stamp.left;
-            if (n <= 0)
-                continue;
-            for (int y = stamp.top; y < stamp.bottom; ++y) {
-                const WORD* from = direct.ranks + (size_t)(y - top) * scratchWidth + (stamp.left - left);
-                WORD* to = direct.best + (size_t)(y - area.top) * areaWidth + (stamp.left - area.left);
-                MergeRanks(to, from, n, order);
+            for (int r = 0; r < regionCount; ++r) {
+                Area stamp = {left, top, left + scratchWidth, top + scratchHeight};
+                Cut(&stamp, regions[r].left, regions[r].top, regions[r].right, regions[r].bottom);
+                int n = stamp.right - stamp.left;
+                if (n <= 0)
+                    continue;
+                for (int y = stamp.top; y < stamp.bottom; ++y) {
+                    const WORD* from = direct.ranks + (size_t)(y - top) * scratchWidth + (stamp.left - left);
+                    WORD* to = direct.best + (size_t)(y - area.top) * areaWidth + (stamp.left - area.left);
+                    MergeRanks(to, from, n, order);
+                }
             }
         }
 
     // The winners in the frame's colours, inside the clip region.
     WORD covered = (WORD)(2 * tiles);
-    for (int c = 0; c < clipCount; ++c) {
-        Area piece = {clips[c].left, clips[c].top, clips[c].right, clips[c].bottom};
-        Cut(&piece, area.left, area.top, area.right, area.bottom);
-        for (int y = piece.top; y < piece.bottom; ++y) {
-            BYTE* to = surfaceBits + (size_t)y * surfaceStride + piece.left;
-            const WORD* from = direct.best + (size_t)(y - area.top) * areaWidth + (piece.left - area.left);
-            PaintWinners(to, from, piece.right - piece.left, covered, fillByte, outlineByte);
+    if (repeats) {
+        for (int y = 0; y < periodY; ++y) {
+            const WORD* from = direct.best + (size_t)(inner.top + y - area.top) * areaWidth + (inner.left - area.left);
+            PatternRow(direct.pattern + (size_t)y * periodX, direct.runs + (size_t)y * periodX, from, periodX,
+                       covered, fillByte, outlineByte);
         }
     }
+    for (int c = 0; c < clipCount; ++c) {
+        for (int r = 0; r < regionCount; ++r) {
+            if (repeats && r == 4)
+                break;   // the reference block is painted with the rest of the repeats
+            Area piece = {clips[c].left, clips[c].top, clips[c].right, clips[c].bottom};
+            Cut(&piece, regions[r].left, regions[r].top, regions[r].right, regions[r].bottom);
+            for (int y = piece.top; y < piece.bottom; ++y) {
+                BYTE* to = surfaceBits + (size_t)y * surfaceStride + piece.left;
+                const WORD* from = direct.best + (size_t)(y - area.top) * areaWidth + (piece.left - area.left);
+                PaintWinners(to, from, piece.right - piece.left, covered, fillByte, outlineByte);
+            }
+        }
+        if (!repeats)
+            continue;
+        Area piece = {clips[c].left, clips[c].top, clips[c].right, clips[c].bottom};
+        Cut(&piece, inner.left, inner.top, inner.right, inner.bottom);
+        if (piece.left >= piece.right)
+            continue;
+        for (int y = piece.top; y < piece.bottom; ++y) {
+            size_t row = (size_t)((y - inner.top) % periodY) * periodX;
+            BYTE* to = surfaceBits + (size_t)y * surfaceStride;
+            int x = piece.left;
+            int phase = (x - inner.left) % periodX;
+            while (x < piece.right) {
+                int n = periodX - phase;
+                if (n > piece.right - x)
+                    n = piece.right - x;
+                PaintRepeat(to + x, direct.pattern + row + phase, direct.runs + row + phase, n);
+                x += n;
+                phase = 0;
+            }
+        }
+    }
+    polygonRepeatedFrames += repeats;
     ++polygonDirectFrames;
     return 1;
 }

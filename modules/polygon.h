@@ -8,3 +8,5 @@
 extern int polygonDirectTiles;
 // Frame entries painted the direct way so far (diagnostics, tests).
 extern long polygonDirectFrames;
+// Of those, the ones whose inner tiles were painted as one repeated block.
+extern long polygonRepeatedFrames;
