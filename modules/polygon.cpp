@@ -153,6 +153,7 @@ static void DrawTiledCopies(HDC dc)
 // clip region (the overlay's shown boxes stay untouched).
 
 int polygonDirectTiles = 1;
+int polygonDirectMinimum = 32;
 long polygonDirectFrames = 0;
 long polygonRepeatedFrames = 0;
 
@@ -447,7 +448,8 @@ static int DrawTilesDirect(HDC dc, HBRUSH fill, HPEN outlinePen)
                 if (y < offsets.top) offsets.top = y;
                 if (y > offsets.bottom) offsets.bottom = y;
             }
-    if (admitted < DIRECT_MIN_TILES)
+    // A few polygons are quicker through GDI than the scratch and merge.
+    if (admitted < DIRECT_MIN_TILES || (long long)admitted * copies < polygonDirectMinimum)
         return 0;
 
     // Only an emulated surface, in plain device coordinates and copy mode.

@@ -6,6 +6,9 @@
 // pixel for pixel what the GDI path paints; 0: every copy in every tile
 // through Polygon.
 extern int polygonDirectTiles;
+// The fewest polygons a frame entry must have (copies times admitted
+// tiles) to go the direct way.
+extern int polygonDirectMinimum;
 // Frame entries painted the direct way so far (diagnostics, tests).
 extern long polygonDirectFrames;
 // Of those, the ones whose inner tiles were painted as one repeated block.

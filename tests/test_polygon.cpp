@@ -6,6 +6,7 @@
 #include "modules/polygon.h"
 #include "runtime/common.h"
 #include "support/harness.h"
+#include "support/meters.h"
 #include "support/module_fixture.h"
 #include <math.h>
 #include <string.h>
@@ -58,6 +59,8 @@ protected:
     std::vector<BYTE> Paint(int directWay, unsigned seed, int frames, const RECT* box, long* directFrames)
     {
         polygonDirectTiles = directWay;
+        int minimum = polygonDirectMinimum;
+        polygonDirectMinimum = 2;   // every frame with two tiles or more goes the direct way
         PaintBackground();
         if (box)
             ExcludeClipRect(surface.surface.dc, box->left, box->top, box->right, box->bottom);
@@ -67,6 +70,7 @@ protected:
         *directFrames = polygonDirectFrames - before;
         SelectClipRgn(surface.surface.dc, NULL);
         polygonDirectTiles = 1;
+        polygonDirectMinimum = minimum;
         return Snapshot();
     }
 
@@ -443,6 +447,83 @@ TEST_F(PolygonModule, DirectTilesWithTilesNoPixelHigh)
     int shown = 0;
     EXPECT_EQ(SamePicture(71, 6, 0, "3 x 250 tiles", &shown), 6);
     EXPECT_GT(shown, 0);
+}
+
+TEST_F(PolygonModule, DirectWayOnlyForManyPolygonsOnAnEmulatedSurface)
+{
+    Open(320, 200);
+    Set(VERTICES, 6);
+    Set(OUTLINE, 1);
+    Set(TILETYPE, 0);
+    // Four polygons a frame are quicker through GDI.
+    Set(SYMMETRY, 1);
+    Set(XTILES, 2);
+    Set(YTILES, 2);
+    long before = polygonDirectFrames;
+    Start(3);
+    Frames(3);
+    EXPECT_EQ(polygonDirectFrames, before);
+    // A hundred and sixty go the direct way.
+    Set(SYMMETRY, 10);
+    Set(XTILES, 4);
+    Set(YTILES, 4);
+    Start(3);
+    Frames(3);
+    EXPECT_EQ(polygonDirectFrames, before + 3);
+    // Not on a device context that is no emulated surface, though it holds
+    // an 8-bit DIB section too.
+    BITMAPINFO* info = 0;
+    void* bits = 0;
+    HDC plain = CreateCompatibleDC(surface.surface.dc);
+    HBITMAP bitmap = CreateDib8(plain, 1, 320, 200, &info, &bits);
+    ASSERT_TRUE(plain && bitmap);
+    HGDIOBJ old = SelectObject(plain, bitmap);
+    HDC own = record->dc;
+    record->dc = plain;
+    Start(3);
+    Frames(3);
+    record->dc = own;
+    EXPECT_EQ(polygonDirectFrames, before + 3);
+    SelectObject(plain, old);
+    DeleteObject(bitmap);
+    DeleteDC(plain);
+    LocalFree(info);
+}
+
+TEST_F(PolygonModule, DirectWayGivesBackItsScratchOnClose)
+{
+    Open(641, 479);
+    Set(VERTICES, 12);
+    Set(SYMMETRY, 20);
+    Set(SPEED, 50);
+    Set(OUTLINE, 1);
+    Set(XTILES, 5);
+    Set(YTILES, 4);
+    Set(TILETYPE, 0);
+    HANDLE self = GetCurrentProcess();
+    DWORD id = GetCurrentProcessId();
+    // The same frames through GDI first, so that what the platform makes
+    // once is made before counting.
+    polygonDirectTiles = 0;
+    Start(41);
+    Frames(5);
+    PolygonClose(record);
+    polygonDirectTiles = 1;
+    GdiFlush();
+    long gdiBefore = GdiObjects(self), handlesBefore = ProcessHandles(id);
+    ASSERT_GT(gdiBefore, 0);
+    long before = polygonDirectFrames;
+    Start(41);
+    Frames(30);
+    EXPECT_EQ(polygonDirectFrames - before, 30);
+    PolygonClose(record);
+    GdiFlush();
+    EXPECT_EQ(GdiObjects(self), gdiBefore);
+    EXPECT_EQ(ProcessHandles(id), handlesBefore);
+    // A second life after close makes its scratch afresh.
+    Start(42);
+    Frames(3);
+    EXPECT_EQ(polygonDirectFrames - before, 33);
 }
 
 }  // namespace
