@@ -355,7 +355,10 @@ static void Cut(Area* a, int left, int top, int right, int bottom)
 }
 
 // One row of a tile's ranks, moved to its place in drawing order, merged in.
-__attribute__((noinline)) static void MergeRanks(WORD* __restrict to, const WORD* __restrict from, int n, WORD order)
+// The two row loops stay out of line: inlined into the long frame routine
+// the compiler no longer vectorizes them.
+__attribute__((noinline)) static void MergeRanks(WORD* __restrict to, const WORD* __restrict from, int n,
+                                                 WORD order)
 {
     for (int x = 0; x < n; ++x) {
         WORD r = (WORD)(from[x] + order);
@@ -364,8 +367,8 @@ __attribute__((noinline)) static void MergeRanks(WORD* __restrict to, const WORD
 }
 
 // One row of covered pixels in the fill or outline byte; the rest kept.
-__attribute__((noinline)) static void PaintWinners(BYTE* __restrict to, const WORD* __restrict from, int n, WORD covered, BYTE fillByte,
-                         BYTE outlineByte)
+__attribute__((noinline)) static void PaintWinners(BYTE* __restrict to, const WORD* __restrict from, int n,
+                                                   WORD covered, BYTE fillByte, BYTE outlineByte)
 {
     for (int x = 0; x < n; ++x) {
         WORD r = from[x];
