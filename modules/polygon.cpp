@@ -320,7 +320,11 @@ static int ProbeColours(HDC dc, HBRUSH fill, HPEN outlinePen, BYTE* fillByte, BY
     if (n == 0 || SetDIBColorTable(direct.probeDc, 0, n, table) != n)
         return 0;
     HDC probe = direct.probeDc;
+    // Without the surface's palette the probe would resolve palette indices
+    // differently.
     HPALETTE oldPalette = SelectPalette(probe, (HPALETTE)GetCurrentObject(dc, OBJ_PAL), FALSE);
+    if (!oldPalette)
+        return 0;
     HGDIOBJ oldBrush = SelectObject(probe, fill);
     HGDIOBJ oldPen = SelectObject(probe, outlinePen ? (HGDIOBJ)outlinePen : GetStockObject(NULL_PEN));
     SetPolyFillMode(probe, GetPolyFillMode(dc));
@@ -333,8 +337,7 @@ static int ProbeColours(HDC dc, HBRUSH fill, HPEN outlinePen, BYTE* fillByte, BY
     *outlineByte = direct.probeBits[0];             // a corner of the outline
     SelectObject(probe, oldPen);
     SelectObject(probe, oldBrush);
-    if (oldPalette)
-        SelectPalette(probe, oldPalette, FALSE);
+    SelectPalette(probe, oldPalette, FALSE);
     return drawn != 0;
 }
 
