@@ -322,12 +322,12 @@ TEST_F(StarModule, AStarInTheCameraPlaneIsRespawnedNotProjected)
 
 // Every control at its maximum is millions of stamps a frame. In the render
 // loop the frame stops drawing copies once its budget is spent: here each
-// read of the clock costs a millisecond, so the frame must end after a few
-// hundred copies instead of running for minutes.
+// read of the clock costs 50 ms, so the frame must end after a few copies
+// instead of running for minutes.
 DWORD budgetClock = 0;
 DWORD CostlyClock(void)
 {
-    return budgetClock++;
+    return budgetClock += 50;
 }
 
 DWORD WINAPI BudgetedFrames(LPVOID parameter)
