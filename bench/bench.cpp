@@ -7,11 +7,16 @@
 // often as "Strength" says, as the render loop runs it.
 //
 // Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [--no-worst]
-//                    [--worst-only] [--sphere-gdi] [module names...]
-// --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy.
+//                    [--worst-only] [--sphere-gdi] [--plain] [module names...]
+// --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
+// --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
+// before their tiles were made once and copied.
 #include "graphics/palette.h"
 #include "graphics/surface.h"
+#include "modules/bezier.h"
+#include "modules/polygon.h"
 #include "modules/sphere.h"
+#include "modules/vortex.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
 #include "runtime/framework.h"
@@ -311,6 +316,11 @@ int main(int argc, char** argv)
             doModules = 0;
         } else if (!strcmp(argv[i], "--sphere-gdi")) {
             sphereDirectStamps = 0;
+        } else if (!strcmp(argv[i], "--plain")) {
+            sphereDirectStamps = 0;
+            bezierTileMasks = 0;
+            polygonDirectTiles = 0;
+            vortexTileCopies = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {
