@@ -276,4 +276,56 @@ TEST_F(TiledShapes, LinesLeavingTheSurfaceMatchAtEveryEdge)
             }
 }
 
+// A bottom-up section with a plain grey table: rows land the right way up,
+// and a colour no entry matches exactly (GDI may dither it) stays with GDI.
+TEST_F(TiledShapes, BottomUpSectionsAndInexactColours)
+{
+    HDC dc = CreateCompatibleDC(NULL);
+    ASSERT_TRUE(dc != NULL);
+    BITMAPINFO* info = 0;
+    void* bits = 0;
+    const int w = 131, h = 97;
+    HBITMAP bitmap = CreateDib8(dc, 1, w, h, &info, &bits);
+    ASSERT_TRUE(bitmap && bits);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    const int stride = (w + 3) & ~3;
+    const COLORREF colours[] = {RGB(100, 100, 100), RGB(100, 101, 100)};
+    for (int inexact = 0; inexact < 2; ++inexact)
+        for (int round = 0; round < 6; ++round) {
+            std::vector<BYTE> pictures[2];
+            long lines[2];
+            for (int masks = 0; masks < 2; ++masks) {
+                GdiFlush();
+                memset(bits, 200, (size_t)stride * h);
+                shapeTileMasks = masks;
+                long before = shapeTileMaskLines;
+                SeedRandom(300 + round);
+                ShapePen pen;
+                int plain = round & 1;
+                shapePenInit(dc, plain ? 1 : 3 + round, plain ? 0 : 2, 1, 9, 0.4f, &pen);
+                pen.shapeSize = plain ? (float)round : 30.0f;
+                shapePenSelect(&pen, colours[inexact]);
+                shapeTiledLine(-20 + round * 9, 5, 140, 80 - round * 7, w, h, 3, 2, round % 3, &pen);
+                shapeTiledLine(60, -10, 10 + round, 120, w, h, 3, 2, round % 3, &pen);
+                shapePenRelease(&pen);
+                GdiFlush();
+                pictures[masks].assign((BYTE*)bits, (BYTE*)bits + (size_t)stride * h);
+                lines[masks] = shapeTileMaskLines - before;
+            }
+            shapeTileMasks = 1;
+            EXPECT_EQ(FirstDifference(pictures[1], pictures[0], stride), "same") << "round " << round << " inexact "
+                                                                                   << inexact;
+            EXPECT_EQ(lines[0], 0);
+            EXPECT_EQ(lines[1], inexact ? 0 : 2) << "round " << round;
+            int drawn = 0;
+            for (BYTE b : pictures[0])
+                drawn += b != 200;
+            EXPECT_GT(drawn, 20) << "round " << round;
+        }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    LocalFree(info);
+    DeleteDC(dc);
+}
+
 } // namespace
