@@ -58,8 +58,12 @@ void shapePenInit(HDC dc, int sides, int type, int interval, int size, float ang
     pen->spare = 0;
 }
 
+static void FlushTileBatch(void);
+static void FlushTileBatchOf(HDC dc);
+
 void shapePenSelect(ShapePen* pen, COLORREF colour)
 {
+    FlushTileBatch();
     if (!pen->dc)
         return;
     if (pen->sides > 1) {
@@ -97,6 +101,7 @@ void shapePenSelect(ShapePen* pen, COLORREF colour)
 
 void shapePenRelease(ShapePen* pen)
 {
+    FlushTileBatch();
     if (!pen->dc)
         return;
     // Deleting a stock object is a no-op, so whatever the style selected goes.
@@ -153,6 +158,8 @@ static VOID CALLBACK StampPoint(int x, int y, LPARAM data)
 
 void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen)
 {
+    // Tiled lines of this pen still held in the mask land first.
+    FlushTileBatchOf(pen->dc);
     if (pen->sides < 2) {
         MoveToEx(pen->dc, xa, ya, NULL);
         LineTo(pen->dc, xb, yb);
@@ -182,12 +189,8 @@ struct MaskRun {
     int y, x0, x1;   // tile-local, x1 inclusive
 };
 
+// The runs a batch's mask holds, tile-local.
 struct TileMask {
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ oldBitmap;
-    BYTE* bits;
-    int width, height, stride;
     MaskRun* runs;
     int runCapacity;
 };
@@ -278,10 +281,53 @@ static int PrepareMaskTarget(HDC dc, COLORREF colour, MaskTarget* t)
     return ok;
 }
 
-// A cleared mask of at least width x height pixels, top row first.
-static int ReadyMask(int width, int height)
+static int AddRun(int y, int x0, int x1, int* count)
 {
     TileMask* m = &tileMask;
+    if (*count == m->runCapacity) {
+        int capacity = m->runCapacity ? m->runCapacity * 2 : 1024;
+        MaskRun* runs = (MaskRun*)realloc(m->runs, sizeof(MaskRun) * (size_t)capacity);
+        if (!runs)
+            return 0;
+        m->runs = runs;
+        m->runCapacity = capacity;
+    }
+    MaskRun* r = &m->runs[(*count)++];
+    r->y = y;
+    r->x0 = x0;
+    r->x1 = x1;
+    return 1;
+}
+
+static void FillRun(const MaskTarget* t, int y, int x0, int x1)
+{
+    if (y < 0 || y >= t->height)
+        return;
+    BYTE* row = t->bits + (size_t)(t->topDown ? y : t->height - 1 - y) * t->stride;
+    for (int i = 0; i < t->clipCount; ++i) {
+        const RECT* c = &t->clip[i];
+        if (y < c->top || y >= c->bottom)
+            continue;
+        int a = x0 < c->left ? c->left : x0;
+        int b = x1 >= c->right ? c->right - 1 : x1;
+        if (a <= b)
+            memset(row + a, t->colour, (size_t)(b - a + 1));
+    }
+}
+
+// A mask DIB section of at least width x height pixels, top row first, in
+// its own memory device context; every pixel of a new one is 0.
+struct MaskBitmap {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ oldBitmap;
+    BYTE* bits;
+    int width, height, stride;
+};
+static MaskBitmap tileMaskBitmap, stampBitmap;
+
+static int ReadyMaskBitmap(MaskBitmap* m, int width, int height)
+{
     if (!m->dc) {
         m->dc = CreateCompatibleDC(NULL);
         if (!m->dc)
@@ -326,55 +372,94 @@ static int ReadyMask(int width, int height)
     SelectClipRgn(m->dc, area);
     if (area)
         DeleteObject(area);
-    GdiFlush();
-    for (int y = 0; y < height; ++y)
-        memset(m->bits + (size_t)y * m->stride, 0, (size_t)width);
     return 1;
 }
 
-static int AddRun(int y, int x0, int x1, int* count)
+// One stamp's pixels as runs about its centre, kept for stamps that repeat
+// (every line of a frame starts with a stamp at the pen's angle).
+struct StampShape {
+    float angle, size, shrink;
+    int sides, type, penWidth, solidFill, fillMode;
+    int used;
+    MaskRun* runs;   // y and x relative to the centre
+    int count, capacity;
+};
+enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160 };
+static StampShape stampCache[STAMP_CACHE];
+static int nextStamp;
+
+// Lines drawn into the mask since the pen was selected; the mask is copied
+// into the tiles when the pen is released (or the lines change tiling).
+struct TileBatch {
+    int active;
+    HDC dc;
+    HGDIOBJ penObject, brushObject;
+    int nx, ny, tw, th, tileType, plain;
+    int penWidth, solidFill, fillMode;
+    HPEN inkPen;
+    HBRUSH inkFill;
+    int originX, originY, width, height;   // the mask window, tile-local
+    int dirtyLeft, dirtyTop, dirtyRight, dirtyBottom;   // mask pixels, right/bottom exclusive
+};
+static TileBatch batch;
+
+static void FlushTileBatch(void);
+
+static void FlushTileBatchOf(HDC dc)
 {
-    TileMask* m = &tileMask;
-    if (*count == m->runCapacity) {
-        int capacity = m->runCapacity ? m->runCapacity * 2 : 1024;
-        MaskRun* runs = (MaskRun*)realloc(m->runs, sizeof(MaskRun) * (size_t)capacity);
-        if (!runs)
-            return 0;
-        m->runs = runs;
-        m->runCapacity = capacity;
-    }
-    MaskRun* r = &m->runs[(*count)++];
-    r->y = y;
-    r->x0 = x0;
-    r->x1 = x1;
-    return 1;
+    if (batch.active && batch.dc == dc)
+        FlushTileBatch();
 }
 
-static void FillRun(const MaskTarget* t, int y, int x0, int x1)
+static void FlushTileBatch(void)
 {
-    if (y < 0 || y >= t->height)
+    if (!batch.active)
         return;
-    BYTE* row = t->bits + (size_t)(t->topDown ? y : t->height - 1 - y) * t->stride;
-    for (int i = 0; i < t->clipCount; ++i) {
-        const RECT* c = &t->clip[i];
-        if (y < c->top || y >= c->bottom)
-            continue;
-        int a = x0 < c->left ? c->left : x0;
-        int b = x1 >= c->right ? c->right - 1 : x1;
-        if (a <= b)
-            memset(row + a, t->colour, (size_t)(b - a + 1));
+    batch.active = 0;
+    MaskBitmap* m = &tileMaskBitmap;
+    SelectObject(m->dc, GetStockObject(BLACK_PEN));
+    SelectObject(m->dc, GetStockObject(NULL_BRUSH));
+    DeleteObject(batch.inkPen);
+    DeleteObject(batch.inkFill);
+    // Both the mask and the surface must hold what GDI drew so far.
+    GdiFlush();
+    int runs = 0, ok = 1;
+    for (int y = batch.dirtyTop; y < batch.dirtyBottom; ++y) {
+        BYTE* row = m->bits + (size_t)y * m->stride;
+        for (int x = batch.dirtyLeft; x < batch.dirtyRight;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            int start = x;
+            while (x < batch.dirtyRight && row[x])
+                ++x;
+            if (ok)
+                ok = AddRun(batch.originY + y, batch.originX + start, batch.originX + x - 1, &runs);
+        }
+        if (batch.dirtyRight > batch.dirtyLeft)
+            memset(row + batch.dirtyLeft, 0, (size_t)(batch.dirtyRight - batch.dirtyLeft));
     }
+    const MaskTarget* t = &maskTarget;
+    for (int i = 0; i < batch.nx; ++i)
+        for (int j = 0; j < batch.ny; ++j) {
+            if (!TileAdmitted(i, j, batch.tileType))
+                continue;
+            int dx = i * batch.tw, dy = j * batch.th;
+            for (int k = 0; k < runs; ++k) {
+                const MaskRun* r = &tileMask.runs[k];
+                FillRun(t, r->y + dy, r->x0 + dx, r->x1 + dx);
+            }
+        }
 }
 
-// Draws the tiled line through the mask; 0 (nothing drawn) when it cannot
-// give GDI's own pixels, and the caller draws tile by tile.
-static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int tw, int th, int tileType,
-                           ShapePen* local)
+// Starts a batch for lines in this pen's tiling; 0 when the mask cannot give
+// GDI's own pixels and the tiles are drawn one by one.
+static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const ShapePen* local, HGDIOBJ penObject,
+                          HGDIOBJ brushObject)
 {
     HDC dc = local->dc;
-    if (!shapeTileMasks || !dc || local->type > SHAPE_MAX_TYPE)
-        return 0;
-    int admitted = 0, minI = nx, maxI = -1, minJ = ny, maxJ = -1, lastI = 0, lastJ = 0;
+    int admitted = 0, minI = nx, maxI = -1, minJ = ny, maxJ = -1;
     for (int i = 0; i < nx; ++i)
         for (int j = 0; j < ny; ++j)
             if (TileAdmitted(i, j, tileType)) {
@@ -383,21 +468,16 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
                 maxI = i > maxI ? i : maxI;
                 minJ = j < minJ ? j : minJ;
                 maxJ = j > maxJ ? j : maxJ;
-                lastI = i;
-                lastJ = j;
             }
     if (admitted < 2)
         return 0;
-
     // One colour: a solid pen, and a fill that is absent or of the pen's colour.
     LOGPEN pen;
-    HGDIOBJ penObject = GetCurrentObject(dc, OBJ_PEN);
     if (!penObject || GetObjectA(penObject, sizeof(pen), &pen) != (int)sizeof(pen) || pen.lopnStyle != PS_SOLID)
         return 0;
     int solidFill = 0;
     if (local->sides > 1) {
         LOGBRUSH brush;
-        HGDIOBJ brushObject = GetCurrentObject(dc, OBJ_BRUSH);
         if (!brushObject || GetObjectA(brushObject, sizeof(brush), &brush) != (int)sizeof(brush))
             return 0;
         if (brush.lbStyle == BS_SOLID && brush.lbColor == pen.lopnColor)
@@ -408,85 +488,247 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
     int penWidth = pen.lopnWidth.x < 0 ? 0 : pen.lopnWidth.x;
     if (penWidth > MASK_MAX_SIDE)
         return 0;
-
-    // Where the stamps can reach, tile-local, and the part any tile shows.
-    double reach = penWidth + 2.0;
-    if (local->sides > 1) {
-        double size = fabs((double)local->shapeSize);
-        if (!(size < MASK_MAX_SIDE))
-            return 0;
-        reach += 3.0 * size + 4.0;
-    }
-    double left = (ax < bx ? ax : bx) - reach, right = (ax > bx ? ax : bx) + reach;
-    double top = (ay < by ? ay : by) - reach, bottom = (ay > by ? ay : by) + reach;
-    if (right - left > MASK_MAX_SIDE || bottom - top > MASK_MAX_SIDE)
-        return 0;
     if (!PrepareMaskTarget(dc, pen.lopnColor, &maskTarget))
         return 0;
     const MaskTarget* t = &maskTarget;
-    double showLeft = -(double)maxI * tw, showRight = (double)t->width - (double)minI * tw;
-    double showTop = -(double)maxJ * th, showBottom = (double)t->height - (double)minJ * th;
-    if (left < showLeft) left = showLeft;
-    if (right > showRight) right = showRight;
-    if (top < showTop) top = showTop;
-    if (bottom > showBottom) bottom = showBottom;
-    int originX = (int)floor(left), originY = (int)floor(top);
-    int maskWidth = (int)ceil(right) - originX + 1, maskHeight = (int)ceil(bottom) - originY + 1;
-    if (maskWidth > 0 && maskHeight > 0) {
-        if ((double)maskWidth * maskHeight > MASK_MAX_AREA || !ReadyMask(maskWidth, maskHeight))
-            return 0;
-        HDC maskDc = tileMask.dc;
-        HPEN inkPen = CreatePen(PS_SOLID, penWidth, RGB(255, 255, 255));
-        HBRUSH inkFill = solidFill ? CreateSolidBrush(RGB(255, 255, 255)) : (HBRUSH)GetStockObject(NULL_BRUSH);
-        if (!inkPen || !inkFill) {
-            if (inkPen)
-                DeleteObject(inkPen);
-            if (inkFill)
-                DeleteObject(inkFill);
-            return 0;
-        }
-        HGDIOBJ oldPen = SelectObject(maskDc, inkPen);
-        HGDIOBJ oldBrush = SelectObject(maskDc, inkFill);
-        SetPolyFillMode(maskDc, GetPolyFillMode(dc));
-        ShapePen ink = *local;
-        ink.dc = maskDc;
-        shapeLine(ax - originX, ay - originY, bx - originX, by - originY, &ink);
-        SelectObject(maskDc, oldPen);
-        SelectObject(maskDc, oldBrush);
-        DeleteObject(inkPen);
-        DeleteObject(inkFill);
-        // Both the mask and the surface must hold what GDI drew so far.
-        GdiFlush();
+    // Only this part of the tile-local plane lands in some admitted tile.
+    int left = -maxI * tw, right = t->width - minI * tw;
+    int top = -maxJ * th, bottom = t->height - minJ * th;
+    double area = (double)(right - left) * (double)(bottom - top);
+    if (right <= left || bottom <= top || area > MASK_MAX_AREA)
+        return 0;
+    if (!ReadyMaskBitmap(&tileMaskBitmap, right - left, bottom - top))
+        return 0;
+    HPEN inkPen = CreatePen(PS_SOLID, penWidth, RGB(255, 255, 255));
+    HBRUSH inkFill = solidFill ? CreateSolidBrush(RGB(255, 255, 255)) : (HBRUSH)GetStockObject(NULL_BRUSH);
+    if (!inkPen || !inkFill) {
+        if (inkPen)
+            DeleteObject(inkPen);
+        if (inkFill)
+            DeleteObject(inkFill);
+        return 0;
+    }
+    HDC maskDc = tileMaskBitmap.dc;
+    SelectObject(maskDc, inkPen);
+    SelectObject(maskDc, inkFill);
+    batch.fillMode = GetPolyFillMode(dc);
+    SetPolyFillMode(maskDc, batch.fillMode);
+    batch.active = 1;
+    batch.dc = dc;
+    batch.penObject = penObject;
+    batch.brushObject = brushObject;
+    batch.nx = nx;
+    batch.ny = ny;
+    batch.tw = tw;
+    batch.th = th;
+    batch.tileType = tileType;
+    batch.plain = local->sides < 2;
+    batch.penWidth = penWidth;
+    batch.solidFill = solidFill;
+    batch.inkPen = inkPen;
+    batch.inkFill = inkFill;
+    batch.originX = left;
+    batch.originY = top;
+    batch.width = right - left;
+    batch.height = bottom - top;
+    batch.dirtyLeft = batch.width;
+    batch.dirtyTop = batch.height;
+    batch.dirtyRight = 0;
+    batch.dirtyBottom = 0;
+    return 1;
+}
 
-        int runs = 0;
-        for (int y = 0; y < maskHeight; ++y) {
-            const BYTE* row = tileMask.bits + (size_t)y * tileMask.stride;
-            for (int x = 0; x < maskWidth;) {
-                if (!row[x]) {
-                    ++x;
-                    continue;
+// The stamp's runs about its centre, drawn by GDI on first use.
+static const StampShape* CachedStamp(const ShapePen* pen, int reach)
+{
+    for (int k = 0; k < STAMP_CACHE; ++k) {
+        const StampShape* c = &stampCache[k];
+        if (c->used && c->angle == pen->angle && c->size == pen->shapeSize && c->shrink == pen->shrink &&
+            c->sides == pen->sides && c->type == pen->type && c->penWidth == batch.penWidth &&
+            c->solidFill == batch.solidFill && c->fillMode == batch.fillMode)
+            return c;
+    }
+    int side = 2 * reach + 1;
+    MaskBitmap* m = &stampBitmap;
+    if (!ReadyMaskBitmap(m, side, side))
+        return 0;
+    HGDIOBJ oldPen = SelectObject(m->dc, batch.inkPen);
+    HGDIOBJ oldBrush = SelectObject(m->dc, batch.inkFill);
+    SetPolyFillMode(m->dc, batch.fillMode);
+    ShapePen ink = *pen;
+    ink.dc = m->dc;
+    shapeStamp(reach, reach, &ink);
+    SelectObject(m->dc, oldPen);
+    SelectObject(m->dc, oldBrush);
+    GdiFlush();
+    StampShape* c = &stampCache[nextStamp];
+    nextStamp = (nextStamp + 1) % STAMP_CACHE;
+    c->used = 0;
+    c->count = 0;
+    int ok = 1;
+    for (int y = 0; y < side; ++y) {
+        BYTE* row = m->bits + (size_t)y * m->stride;
+        for (int x = 0; x < side;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            int start = x;
+            while (x < side && row[x])
+                ++x;
+            if (ok && c->count == c->capacity) {
+                int capacity = c->capacity ? c->capacity * 2 : 64;
+                MaskRun* runs = (MaskRun*)realloc(c->runs, sizeof(MaskRun) * (size_t)capacity);
+                if (runs) {
+                    c->runs = runs;
+                    c->capacity = capacity;
+                } else {
+                    ok = 0;
                 }
-                int start = x;
-                while (x < maskWidth && row[x])
-                    ++x;
-                if (!AddRun(originY + y, originX + start, originX + x - 1, &runs))
-                    return 0;
+            }
+            if (ok) {
+                MaskRun* r = &c->runs[c->count++];
+                r->y = y - reach;
+                r->x0 = start - reach;
+                r->x1 = x - 1 - reach;
             }
         }
-        for (int i = 0; i < nx; ++i)
-            for (int j = 0; j < ny; ++j) {
-                if (!TileAdmitted(i, j, tileType))
-                    continue;
-                int dx = i * tw, dy = j * th;
-                for (int k = 0; k < runs; ++k) {
-                    const MaskRun* r = &tileMask.runs[k];
-                    FillRun(t, r->y + dy, r->x0 + dx, r->x1 + dx);
-                }
-            }
+        memset(row, 0, (size_t)side);
+    }
+    if (!ok)
+        return 0;
+    c->angle = pen->angle;
+    c->size = pen->shapeSize;
+    c->shrink = pen->shrink;
+    c->sides = pen->sides;
+    c->type = pen->type;
+    c->penWidth = batch.penWidth;
+    c->solidFill = batch.solidFill;
+    c->fillMode = batch.fillMode;
+    c->used = 1;
+    return c;
+}
+
+struct MaskWalk {
+    ShapePen pen;
+    int reach;
+};
+
+// The line's stamp at (x, y), tile-local: its cached runs set in the mask,
+// or GDI drawing it there when it cannot be kept.
+static void MaskStamp(int x, int y, MaskWalk* walk)
+{
+    const StampShape* c = walk->reach <= STAMP_MAX_REACH ? CachedStamp(&walk->pen, walk->reach) : 0;
+    MaskBitmap* m = &tileMaskBitmap;
+    int cx = x - batch.originX, cy = y - batch.originY;
+    if (!c) {
+        ShapePen ink = walk->pen;
+        ink.dc = m->dc;
+        shapeStamp(cx, cy, &ink);
+        return;
+    }
+    for (int k = 0; k < c->count; ++k) {
+        const MaskRun* r = &c->runs[k];
+        int row = cy + r->y;
+        if (row < 0 || row >= batch.height)
+            continue;
+        int a = cx + r->x0, b = cx + r->x1;
+        if (a < 0)
+            a = 0;
+        if (b >= batch.width)
+            b = batch.width - 1;
+        if (a <= b)
+            memset(m->bits + (size_t)row * m->stride + a, 1, (size_t)(b - a + 1));
+    }
+}
+
+static VOID CALLBACK MaskStampPoint(int x, int y, LPARAM data)
+{
+    MaskWalk* walk = (MaskWalk*)data;
+    ShapePen* pen = &walk->pen;
+    if (pen->counter == 0) {
+        MaskStamp(x, y, walk);
+        pen->angle += pen->angleStep;
+    }
+    int was = pen->counter;
+    pen->counter += 1;
+    if (was == pen->interval)
+        pen->counter = 0;
+}
+
+// Draws the tiled line into the frame's mask; 0 (nothing drawn) when it
+// cannot give GDI's own pixels, and the caller draws tile by tile.
+static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int tw, int th, int tileType,
+                           const ShapePen* local)
+{
+    HDC dc = local->dc;
+    if (!shapeTileMasks || !dc || local->type > SHAPE_MAX_TYPE) {
+        FlushTileBatch();
+        return 0;
+    }
+    HGDIOBJ penObject = GetCurrentObject(dc, OBJ_PEN);
+    HGDIOBJ brushObject = GetCurrentObject(dc, OBJ_BRUSH);
+    int plain = local->sides < 2;
+    if (batch.active && (batch.dc != dc || batch.penObject != penObject || batch.nx != nx || batch.ny != ny ||
+                         batch.tw != tw || batch.th != th || batch.tileType != tileType || batch.plain != plain ||
+                         (!plain && batch.brushObject != brushObject)))
+        FlushTileBatch();
+    if (!batch.active && !BeginTileBatch(nx, ny, tw, th, tileType, local, penObject, brushObject))
+        return 0;
+
+    // Where the stamps can reach, tile-local, within the mask window.
+    double reach = batch.penWidth + 2.0;
+    double size = fabs((double)local->shapeSize);
+    if (!plain)
+        reach += 3.0 * size + 4.0;
+    // Far-off coordinates stay with GDI's own clipping.
+    const int FAR_OFF = 1 << 24;
+    if ((!plain && !(size < MASK_MAX_SIDE)) || ax < -FAR_OFF || ax > FAR_OFF || bx < -FAR_OFF || bx > FAR_OFF || ay < -FAR_OFF ||
+        ay > FAR_OFF || by < -FAR_OFF || by > FAR_OFF) {
+        FlushTileBatch();
+        return 0;
+    }
+    double left = (ax < bx ? ax : bx) - reach - batch.originX;
+    double right = (ax > bx ? ax : bx) + reach - batch.originX + 1;
+    double top = (ay < by ? ay : by) - reach - batch.originY;
+    double bottom = (ay > by ? ay : by) + reach - batch.originY + 1;
+    if (left < 0) left = 0;
+    if (top < 0) top = 0;
+    if (right > batch.width) right = batch.width;
+    if (bottom > batch.height) bottom = batch.height;
+    if (left < right && top < bottom) {
+        if ((int)left < batch.dirtyLeft) batch.dirtyLeft = (int)left;
+        if ((int)top < batch.dirtyTop) batch.dirtyTop = (int)top;
+        if ((int)ceil(right) > batch.dirtyRight) batch.dirtyRight = (int)ceil(right);
+        if ((int)ceil(bottom) > batch.dirtyBottom) batch.dirtyBottom = (int)ceil(bottom);
+        if (plain) {
+            HDC maskDc = tileMaskBitmap.dc;
+            MoveToEx(maskDc, ax - batch.originX, ay - batch.originY, NULL);
+            LineTo(maskDc, bx - batch.originX, by - batch.originY);
+        } else {
+            // The walk of shapeLine, stamping into the mask.
+            MaskWalk walk;
+            walk.pen = *local;
+            walk.reach = (int)ceil(reach);
+            walk.pen.counter = 0;
+            int dy = ay > by ? ay - by : by - ay;
+            int dx = ax > bx ? ax - bx : bx - ax;
+            int n = dy > dx ? dy : dx;
+            walk.pen.angleStep = walk.pen.angleStep / ((float)n / (float)walk.pen.interval);
+            LineDDA(bx, by, ax, ay, MaskStampPoint, (LPARAM)&walk);
+        }
     }
     // A plain stroke leaves the pen where the last tile's stroke ended.
-    if (local->sides < 2)
+    if (plain) {
+        int lastI = 0, lastJ = 0;
+        for (int i = 0; i < nx; ++i)
+            for (int j = 0; j < ny; ++j)
+                if (TileAdmitted(i, j, tileType)) {
+                    lastI = i;
+                    lastJ = j;
+                }
         MoveToEx(dc, bx + lastI * tw, by + lastJ * th, NULL);
+    }
     ++shapeTileMaskLines;
     return 1;
 }
