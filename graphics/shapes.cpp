@@ -381,8 +381,10 @@ struct StampShape {
     float angle, size, shrink;
     int sides, type, penWidth, solidFill, fillMode;
     int used;
-    MaskRun* runs;   // y and x relative to the centre
-    int count, capacity;
+    int reach;       // the centre lies at (reach, reach)
+    BYTE* pixels;    // (2 * reach + 1) rows of as many 0/1 bytes
+    int* extents;    // first and last set column of each row, or -1
+    size_t capacity;
 };
 enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160 };
 static StampShape stampCache[STAMP_CACHE];
@@ -564,39 +566,32 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     StampShape* c = &stampCache[nextStamp];
     nextStamp = (nextStamp + 1) % STAMP_CACHE;
     c->used = 0;
-    c->count = 0;
-    int ok = 1;
+    size_t need = (size_t)side * side + sizeof(int) * 2 * (size_t)side;
+    if (need > c->capacity) {
+        BYTE* block = (BYTE*)realloc(c->pixels, need);
+        if (!block)
+            return 0;
+        c->pixels = block;
+        c->capacity = need;
+    }
+    c->extents = (int*)(c->pixels + (size_t)side * side);
     for (int y = 0; y < side; ++y) {
         BYTE* row = m->bits + (size_t)y * m->stride;
-        for (int x = 0; x < side;) {
-            if (!row[x]) {
-                ++x;
-                continue;
-            }
-            int start = x;
-            while (x < side && row[x])
-                ++x;
-            if (ok && c->count == c->capacity) {
-                int capacity = c->capacity ? c->capacity * 2 : 64;
-                MaskRun* runs = (MaskRun*)realloc(c->runs, sizeof(MaskRun) * (size_t)capacity);
-                if (runs) {
-                    c->runs = runs;
-                    c->capacity = capacity;
-                } else {
-                    ok = 0;
-                }
-            }
-            if (ok) {
-                MaskRun* r = &c->runs[c->count++];
-                r->y = y - reach;
-                r->x0 = start - reach;
-                r->x1 = x - 1 - reach;
+        BYTE* copy = c->pixels + (size_t)y * side;
+        int first = -1, last = -1;
+        for (int x = 0; x < side; ++x) {
+            copy[x] = row[x] ? 1 : 0;
+            if (row[x]) {
+                if (first < 0)
+                    first = x;
+                last = x;
             }
         }
+        c->extents[2 * y] = first;
+        c->extents[2 * y + 1] = last;
         memset(row, 0, (size_t)side);
     }
-    if (!ok)
-        return 0;
+    c->reach = reach;
     c->angle = pen->angle;
     c->size = pen->shapeSize;
     c->shrink = pen->shrink;
@@ -627,18 +622,22 @@ static void MaskStamp(int x, int y, MaskWalk* walk)
         shapeStamp(cx, cy, &ink);
         return;
     }
-    for (int k = 0; k < c->count; ++k) {
-        const MaskRun* r = &c->runs[k];
-        int row = cy + r->y;
-        if (row < 0 || row >= batch.height)
+    int side = 2 * c->reach + 1;
+    int left = cx - c->reach, top = cy - c->reach;
+    for (int y = 0; y < side; ++y) {
+        int first = c->extents[2 * y];
+        int row = top + y;
+        if (first < 0 || row < 0 || row >= batch.height)
             continue;
-        int a = cx + r->x0, b = cx + r->x1;
+        int a = left + first, b = left + c->extents[2 * y + 1];
         if (a < 0)
             a = 0;
         if (b >= batch.width)
             b = batch.width - 1;
-        if (a <= b)
-            memset(m->bits + (size_t)row * m->stride + a, 1, (size_t)(b - a + 1));
+        BYTE* to = m->bits + (size_t)row * m->stride;
+        const BYTE* from = c->pixels + (size_t)y * side;
+        for (int x = a; x <= b; ++x)
+            to[x] |= from[x - left];
     }
 }
 
