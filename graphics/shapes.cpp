@@ -443,6 +443,12 @@ static void FlushTileBatch(void)
             memset(row + batch.dirtyLeft, 0, (size_t)(batch.dirtyRight - batch.dirtyLeft));
     }
     const MaskTarget* t = &maskTarget;
+    // A surface gone since the lines were drawn (no release) gets nothing.
+    DIBSECTION section;
+    HGDIOBJ bitmap = GetCurrentObject(batch.dc, OBJ_BITMAP);
+    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
+        section.dsBm.bmBits != t->bits)
+        return;
     for (int i = 0; i < batch.nx; ++i)
         for (int j = 0; j < batch.ny; ++j) {
             if (!TileAdmitted(i, j, batch.tileType))

@@ -328,4 +328,50 @@ TEST_F(TiledShapes, BottomUpSectionsAndInexactColours)
     DeleteDC(dc);
 }
 
+// Lines whose surface is deleted before the pen is released are dropped: the
+// next pen on another surface neither writes into the freed bits nor gets
+// the old lines.
+TEST_F(TiledShapes, LinesOfAGoneSurfaceAreDropped)
+{
+    Open(160, 120);
+    HDC dc = CreateCompatibleDC(NULL);
+    ASSERT_TRUE(dc != NULL);
+    BITMAPINFO* info = 0;
+    void* bits = 0;
+    HBITMAP bitmap = CreateDib8(dc, 1, 160, 120, &info, &bits);
+    ASSERT_TRUE(bitmap && bits);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    ShapePen pen;
+    SeedRandom(5);
+    shapePenInit(dc, 1, 1, 1, 2, 0.0f, &pen);
+    shapePenSelect(&pen, RGB(100, 100, 100));
+    long before = shapeTileMaskLines;
+    shapeTiledLine(0, 0, 150, 110, 160, 120, 4, 4, 0, &pen);
+    EXPECT_EQ(shapeTileMaskLines, before + 1);
+    // No release: the caller drops the surface with the pen still in it.
+    HGDIOBJ gdiPen = SelectObject(dc, GetStockObject(BLACK_PEN));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    DeleteObject(gdiPen);
+    LocalFree(info);
+
+    ClearTestSurface(&surface);
+    ShapePen other;
+    shapePenInit(surface.surface.dc, 1, 1, 1, 2, 0.0f, &other);
+    shapePenSelect(&other, PALETTEINDEX(3));
+    shapeTiledLine(10, 60, 150, 60, 160, 120, 2, 2, 0, &other);
+    shapePenRelease(&other);
+    std::vector<BYTE> picture = Snapshot();
+    int drawn = 0, foreign = 0;
+    for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 160; ++x) {
+            BYTE b = picture[(size_t)y * surface.surface.stride + x];
+            drawn += b == STATIC_LOW + 3;
+            foreign += b != 0 && b != STATIC_LOW + 3;
+        }
+    EXPECT_GT(drawn, 100);
+    EXPECT_EQ(foreign, 0);
+}
+
 } // namespace
