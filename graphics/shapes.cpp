@@ -180,10 +180,13 @@ void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen)
 //
 // Between a pen select and release a one-colour pen paints the union of its
 // stamps, whatever their order, and every tile's stamps are tile (0, 0)'s
-// moved by whole pixels. So GDI draws the tile-local line once into a 0/1
-// mask and its runs are filled into each admitted tile, clipped as GDI would.
+// moved by whole pixels. So GDI draws the tile-local lines once into a 0/1
+// mask and at the release its runs are filled into each admitted tile,
+// clipped as GDI would.
 
-enum { MASK_CLIP_RECTS = 256, MASK_MAX_SIDE = 16384, MASK_MAX_AREA = 8 << 20 };
+// The mask window spans what any admitted tile shows: up to twice the
+// surface each way (20 x 20 tiles on 3840 x 2160 need 31.5 MB).
+enum { MASK_CLIP_RECTS = 256, MASK_MAX_SIDE = 16384, MASK_MAX_AREA = 32 << 20 };
 
 struct MaskRun {
     int y, x0, x1;   // tile-local, x1 inclusive
@@ -375,7 +378,7 @@ static int ReadyMaskBitmap(MaskBitmap* m, int width, int height)
     return 1;
 }
 
-// One stamp's pixels as runs about its centre, kept for stamps that repeat
+// One stamp's pixels about its centre, kept for stamps that repeat
 // (every line of a frame starts with a stamp at the pen's angle).
 struct StampShape {
     float angle, size, shrink;
@@ -546,7 +549,7 @@ static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const Sh
     return 1;
 }
 
-// The stamp's runs about its centre, drawn by GDI on first use.
+// The stamp's pixels about its centre, drawn by GDI on first use.
 static const StampShape* CachedStamp(const ShapePen* pen, int reach)
 {
     for (int k = 0; k < STAMP_CACHE; ++k) {
