@@ -4,6 +4,11 @@
 #include "runtime/common.h"
 #include "graphics/surface.h"
 #include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+int shapeTileMasks = 1;
+long shapeTileMaskLines = 0;
 
 int TruncToInt(double value)
 {
@@ -53,8 +58,12 @@ void shapePenInit(HDC dc, int sides, int type, int interval, int size, float ang
     pen->spare = 0;
 }
 
+static void FlushTileBatch(void);
+static void FlushTileBatchOf(HDC dc);
+
 void shapePenSelect(ShapePen* pen, COLORREF colour)
 {
+    FlushTileBatch();
     if (!pen->dc)
         return;
     if (pen->sides > 1) {
@@ -92,6 +101,7 @@ void shapePenSelect(ShapePen* pen, COLORREF colour)
 
 void shapePenRelease(ShapePen* pen)
 {
+    FlushTileBatch();
     if (!pen->dc)
         return;
     // Deleting a stock object is a no-op, so whatever the style selected goes.
@@ -148,6 +158,8 @@ static VOID CALLBACK StampPoint(int x, int y, LPARAM data)
 
 void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen)
 {
+    // Tiled lines of this pen still held in the mask land first.
+    FlushTileBatchOf(pen->dc);
     if (pen->sides < 2) {
         MoveToEx(pen->dc, xa, ya, NULL);
         LineTo(pen->dc, xb, yb);
@@ -164,6 +176,571 @@ void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen)
     *pen = saved;
 }
 
+// --- Tiles through a mask ------------------------------------------------------
+//
+// Between a pen select and release a one-colour pen paints the union of its
+// stamps, whatever their order, and every tile's stamps are tile (0, 0)'s
+// moved by whole pixels. So GDI draws the tile-local lines once into a 0/1
+// mask and at the release its runs are filled into each admitted tile,
+// clipped as GDI would.
+
+// The mask window spans what any admitted tile shows: up to twice the
+// surface each way (20 x 20 tiles on 3840 x 2160 need 31.5 MB).
+enum { MASK_CLIP_RECTS = 256, MASK_MAX_SIDE = 16384, MASK_MAX_AREA = 32 << 20 };
+
+struct MaskRun {
+    int y, x0, x1;   // tile-local, x1 inclusive
+};
+
+// The runs a batch's mask holds, tile-local.
+struct TileMask {
+    MaskRun* runs;
+    int runCapacity;
+};
+static TileMask tileMask;
+
+struct MaskTarget {
+    BYTE* bits;
+    int stride, width, height, topDown;
+    BYTE colour;
+    RECT clip[MASK_CLIP_RECTS];
+    int clipCount;
+};
+static MaskTarget maskTarget;
+
+// The colour table byte GDI paints a colour reference with, when some entry
+// matches it exactly (an inexact colour may be dithered: no single byte).
+static int ExactColourByte(HDC dc, COLORREF colour, BYTE* byte)
+{
+    RGBQUAD table[256];
+    int count = (int)GetDIBColorTable(dc, 0, 256, table);
+    COLORREF wanted = colour & 0xFFFFFF;
+    DWORD kind = colour >> 24;
+    if (kind == 1) {
+        PALETTEENTRY entry;
+        HPALETTE palette = (HPALETTE)GetCurrentObject(dc, OBJ_PAL);
+        if (!palette || GetPaletteEntries(palette, LOWORD(colour), 1, &entry) != 1)
+            return 0;
+        wanted = RGB(entry.peRed, entry.peGreen, entry.peBlue);
+    } else if (kind > 2) {
+        return 0;
+    }
+    for (int i = 0; i < count; ++i)
+        if (RGB(table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue) == wanted) {
+            *byte = (BYTE)i;
+            return 1;
+        }
+    return 0;
+}
+
+// Reads the surface's bits, row order, clip rectangles and colour byte; 0
+// when the surface or its drawing state is not one the mask can stand for.
+static int PrepareMaskTarget(HDC dc, COLORREF colour, MaskTarget* t)
+{
+    DIBSECTION section;
+    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
+    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section))
+        return 0;
+    if (section.dsBm.bmBitsPixel != 8 || !section.dsBm.bmBits || section.dsBm.bmHeight < 1)
+        return 0;
+    POINT viewport, window;
+    if (GetMapMode(dc) != MM_TEXT || GetGraphicsMode(dc) != GM_COMPATIBLE || GetROP2(dc) != R2_COPYPEN ||
+        !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) || viewport.x || viewport.y ||
+        window.x || window.y)
+        return 0;
+    t->topDown = DibRowsTopDown(dc);
+    if (t->topDown < 0 || !ExactColourByte(dc, colour, &t->colour))
+        return 0;
+    t->bits = (BYTE*)section.dsBm.bmBits;
+    t->stride = section.dsBm.bmWidthBytes;
+    t->width = section.dsBm.bmWidth;
+    t->height = section.dsBm.bmHeight;
+    t->clipCount = 0;
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    if (!region)
+        return 0;
+    int clipped = GetClipRgn(dc, region);
+    int ok = clipped >= 0;
+    if (clipped == 0) {
+        SetRect(&t->clip[0], 0, 0, t->width, t->height);
+        t->clipCount = 1;
+    } else if (clipped > 0) {
+        static BYTE data[sizeof(RGNDATAHEADER) + MASK_CLIP_RECTS * sizeof(RECT)];
+        DWORD size = GetRegionData(region, 0, NULL);
+        ok = size && size <= sizeof(data) && GetRegionData(region, sizeof(data), (RGNDATA*)data);
+        const RGNDATA* rects = (const RGNDATA*)data;
+        const RECT* r = (const RECT*)rects->Buffer;
+        for (DWORD i = 0; ok && i < rects->rdh.nCount && t->clipCount < MASK_CLIP_RECTS; ++i) {
+            RECT c = r[i];
+            if (c.left < 0) c.left = 0;
+            if (c.top < 0) c.top = 0;
+            if (c.right > t->width) c.right = t->width;
+            if (c.bottom > t->height) c.bottom = t->height;
+            if (c.left < c.right && c.top < c.bottom)
+                t->clip[t->clipCount++] = c;
+        }
+    }
+    DeleteObject(region);
+    return ok;
+}
+
+static int AddRun(int y, int x0, int x1, int* count)
+{
+    TileMask* m = &tileMask;
+    if (*count == m->runCapacity) {
+        int capacity = m->runCapacity ? m->runCapacity * 2 : 1024;
+        MaskRun* runs = (MaskRun*)realloc(m->runs, sizeof(MaskRun) * (size_t)capacity);
+        if (!runs)
+            return 0;
+        m->runs = runs;
+        m->runCapacity = capacity;
+    }
+    MaskRun* r = &m->runs[(*count)++];
+    r->y = y;
+    r->x0 = x0;
+    r->x1 = x1;
+    return 1;
+}
+
+static void FillRun(const MaskTarget* t, int y, int x0, int x1)
+{
+    if (y < 0 || y >= t->height)
+        return;
+    BYTE* row = t->bits + (size_t)(t->topDown ? y : t->height - 1 - y) * t->stride;
+    for (int i = 0; i < t->clipCount; ++i) {
+        const RECT* c = &t->clip[i];
+        if (y < c->top || y >= c->bottom)
+            continue;
+        int a = x0 < c->left ? c->left : x0;
+        int b = x1 >= c->right ? c->right - 1 : x1;
+        if (a <= b)
+            memset(row + a, t->colour, (size_t)(b - a + 1));
+    }
+}
+
+// A mask DIB section of at least width x height pixels, top row first, in
+// its own memory device context; every pixel of a new one is 0.
+struct MaskBitmap {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ oldBitmap;
+    BYTE* bits;
+    int width, height, stride;
+};
+static MaskBitmap tileMaskBitmap, stampBitmap;
+
+static int ReadyMaskBitmap(MaskBitmap* m, int width, int height)
+{
+    if (!m->dc) {
+        m->dc = CreateCompatibleDC(NULL);
+        if (!m->dc)
+            return 0;
+    }
+    if (!m->bitmap || width > m->width || height > m->height) {
+        int w = width > m->width ? width + 64 : m->width;
+        int h = height > m->height ? height + 64 : m->height;
+        struct {
+            BITMAPINFOHEADER header;
+            RGBQUAD colours[256];
+        } info;
+        memset(&info, 0, sizeof(info));
+        info.header.biSize = sizeof(info.header);
+        info.header.biWidth = w;
+        info.header.biHeight = -h;
+        info.header.biPlanes = 1;
+        info.header.biBitCount = 8;
+        info.header.biCompression = BI_RGB;
+        info.header.biClrUsed = 256;
+        // Entry 1 is white, every other entry black: white ink gives byte 1.
+        info.colours[1].rgbRed = info.colours[1].rgbGreen = info.colours[1].rgbBlue = 255;
+        void* bits = 0;
+        HBITMAP bitmap = CreateDIBSection(m->dc, (BITMAPINFO*)&info, DIB_RGB_COLORS, &bits, NULL, 0);
+        if (!bitmap || !bits) {
+            if (bitmap)
+                DeleteObject(bitmap);
+            return 0;
+        }
+        HGDIOBJ old = SelectObject(m->dc, bitmap);
+        if (m->bitmap)
+            DeleteObject(m->bitmap);
+        else
+            m->oldBitmap = old;
+        m->bitmap = bitmap;
+        m->bits = (BYTE*)bits;
+        m->width = w;
+        m->height = h;
+        m->stride = (w + 3) & ~3;
+    }
+    HRGN area = CreateRectRgn(0, 0, width, height);
+    SelectClipRgn(m->dc, area);
+    if (area)
+        DeleteObject(area);
+    return 1;
+}
+
+// One stamp's pixels about its centre, kept for stamps that repeat
+// (every line of a frame starts with a stamp at the pen's angle).
+struct StampShape {
+    float angle, size, shrink;
+    int sides, type, penWidth, solidFill, fillMode;
+    int used;
+    int reach;       // the centre lies at (reach, reach)
+    BYTE* pixels;    // (2 * reach + 1) rows of as many 0/1 bytes
+    int* extents;    // first and last set column of each row, or -1
+    size_t capacity;
+};
+enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160 };
+static StampShape stampCache[STAMP_CACHE];
+static int nextStamp;
+
+// Lines drawn into the mask since the pen was selected; the mask is copied
+// into the tiles when the pen is released (or the lines change tiling).
+struct TileBatch {
+    int active;
+    HDC dc;
+    HGDIOBJ penObject, brushObject;
+    int nx, ny, tw, th, tileType, plain;
+    int penWidth, solidFill, fillMode;
+    HPEN inkPen;
+    HBRUSH inkFill;
+    int originX, originY, width, height;   // the mask window, tile-local
+    int dirtyLeft, dirtyTop, dirtyRight, dirtyBottom;   // mask pixels, right/bottom exclusive
+};
+static TileBatch batch;
+
+static void FlushTileBatch(void);
+
+static void FlushTileBatchOf(HDC dc)
+{
+    if (batch.active && batch.dc == dc)
+        FlushTileBatch();
+}
+
+static void FlushTileBatch(void)
+{
+    if (!batch.active)
+        return;
+    batch.active = 0;
+    MaskBitmap* m = &tileMaskBitmap;
+    SelectObject(m->dc, GetStockObject(BLACK_PEN));
+    SelectObject(m->dc, GetStockObject(NULL_BRUSH));
+    DeleteObject(batch.inkPen);
+    DeleteObject(batch.inkFill);
+    // Both the mask and the surface must hold what GDI drew so far.
+    GdiFlush();
+    int runs = 0, ok = 1;
+    for (int y = batch.dirtyTop; y < batch.dirtyBottom; ++y) {
+        BYTE* row = m->bits + (size_t)y * m->stride;
+        for (int x = batch.dirtyLeft; x < batch.dirtyRight;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            int start = x;
+            while (x < batch.dirtyRight && row[x])
+                ++x;
+            if (ok)
+                ok = AddRun(batch.originY + y, batch.originX + start, batch.originX + x - 1, &runs);
+        }
+        if (batch.dirtyRight > batch.dirtyLeft)
+            memset(row + batch.dirtyLeft, 0, (size_t)(batch.dirtyRight - batch.dirtyLeft));
+    }
+    const MaskTarget* t = &maskTarget;
+    // A surface gone since the lines were drawn (no release) gets nothing.
+    DIBSECTION section;
+    HGDIOBJ bitmap = GetCurrentObject(batch.dc, OBJ_BITMAP);
+    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
+        section.dsBm.bmBits != t->bits)
+        return;
+    for (int i = 0; i < batch.nx; ++i)
+        for (int j = 0; j < batch.ny; ++j) {
+            if (!TileAdmitted(i, j, batch.tileType))
+                continue;
+            int dx = i * batch.tw, dy = j * batch.th;
+            for (int k = 0; k < runs; ++k) {
+                const MaskRun* r = &tileMask.runs[k];
+                FillRun(t, r->y + dy, r->x0 + dx, r->x1 + dx);
+            }
+        }
+}
+
+// Starts a batch for lines in this pen's tiling; 0 when the mask cannot give
+// GDI's own pixels and the tiles are drawn one by one.
+static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const ShapePen* local, HGDIOBJ penObject,
+                          HGDIOBJ brushObject)
+{
+    HDC dc = local->dc;
+    int admitted = 0, minI = nx, maxI = -1, minJ = ny, maxJ = -1;
+    for (int i = 0; i < nx; ++i)
+        for (int j = 0; j < ny; ++j)
+            if (TileAdmitted(i, j, tileType)) {
+                ++admitted;
+                minI = i < minI ? i : minI;
+                maxI = i > maxI ? i : maxI;
+                minJ = j < minJ ? j : minJ;
+                maxJ = j > maxJ ? j : maxJ;
+            }
+    if (admitted < 2)
+        return 0;
+    // One colour: a solid pen, and a fill that is absent or of the pen's colour.
+    LOGPEN pen;
+    if (!penObject || GetObjectA(penObject, sizeof(pen), &pen) != (int)sizeof(pen) || pen.lopnStyle != PS_SOLID)
+        return 0;
+    int solidFill = 0;
+    if (local->sides > 1) {
+        LOGBRUSH brush;
+        if (!brushObject || GetObjectA(brushObject, sizeof(brush), &brush) != (int)sizeof(brush))
+            return 0;
+        if (brush.lbStyle == BS_SOLID && brush.lbColor == pen.lopnColor)
+            solidFill = 1;
+        else if (brush.lbStyle != BS_NULL)
+            return 0;
+    }
+    int penWidth = pen.lopnWidth.x < 0 ? 0 : pen.lopnWidth.x;
+    if (penWidth > MASK_MAX_SIDE)
+        return 0;
+    if (!PrepareMaskTarget(dc, pen.lopnColor, &maskTarget))
+        return 0;
+    const MaskTarget* t = &maskTarget;
+    // Only this part of the tile-local plane lands in some admitted tile.
+    int left = -maxI * tw, right = t->width - minI * tw;
+    int top = -maxJ * th, bottom = t->height - minJ * th;
+    double area = (double)(right - left) * (double)(bottom - top);
+    if (right <= left || bottom <= top || area > MASK_MAX_AREA)
+        return 0;
+    if (!ReadyMaskBitmap(&tileMaskBitmap, right - left, bottom - top))
+        return 0;
+    HPEN inkPen = CreatePen(PS_SOLID, penWidth, RGB(255, 255, 255));
+    HBRUSH inkFill = solidFill ? CreateSolidBrush(RGB(255, 255, 255)) : (HBRUSH)GetStockObject(NULL_BRUSH);
+    if (!inkPen || !inkFill) {
+        if (inkPen)
+            DeleteObject(inkPen);
+        if (inkFill)
+            DeleteObject(inkFill);
+        return 0;
+    }
+    HDC maskDc = tileMaskBitmap.dc;
+    SelectObject(maskDc, inkPen);
+    SelectObject(maskDc, inkFill);
+    batch.fillMode = GetPolyFillMode(dc);
+    SetPolyFillMode(maskDc, batch.fillMode);
+    batch.active = 1;
+    batch.dc = dc;
+    batch.penObject = penObject;
+    batch.brushObject = brushObject;
+    batch.nx = nx;
+    batch.ny = ny;
+    batch.tw = tw;
+    batch.th = th;
+    batch.tileType = tileType;
+    batch.plain = local->sides < 2;
+    batch.penWidth = penWidth;
+    batch.solidFill = solidFill;
+    batch.inkPen = inkPen;
+    batch.inkFill = inkFill;
+    batch.originX = left;
+    batch.originY = top;
+    batch.width = right - left;
+    batch.height = bottom - top;
+    batch.dirtyLeft = batch.width;
+    batch.dirtyTop = batch.height;
+    batch.dirtyRight = 0;
+    batch.dirtyBottom = 0;
+    return 1;
+}
+
+// The stamp's pixels about its centre, drawn by GDI on first use.
+static const StampShape* CachedStamp(const ShapePen* pen, int reach)
+{
+    for (int k = 0; k < STAMP_CACHE; ++k) {
+        const StampShape* c = &stampCache[k];
+        if (c->used && c->angle == pen->angle && c->size == pen->shapeSize && c->shrink == pen->shrink &&
+            c->sides == pen->sides && c->type == pen->type && c->penWidth == batch.penWidth &&
+            c->solidFill == batch.solidFill && c->fillMode == batch.fillMode)
+            return c;
+    }
+    int side = 2 * reach + 1;
+    MaskBitmap* m = &stampBitmap;
+    if (!ReadyMaskBitmap(m, side, side))
+        return 0;
+    HGDIOBJ oldPen = SelectObject(m->dc, batch.inkPen);
+    HGDIOBJ oldBrush = SelectObject(m->dc, batch.inkFill);
+    SetPolyFillMode(m->dc, batch.fillMode);
+    ShapePen ink = *pen;
+    ink.dc = m->dc;
+    shapeStamp(reach, reach, &ink);
+    SelectObject(m->dc, oldPen);
+    SelectObject(m->dc, oldBrush);
+    GdiFlush();
+    StampShape* c = &stampCache[nextStamp];
+    nextStamp = (nextStamp + 1) % STAMP_CACHE;
+    c->used = 0;
+    size_t need = (size_t)side * side + sizeof(int) * 2 * (size_t)side;
+    if (need > c->capacity) {
+        BYTE* block = (BYTE*)realloc(c->pixels, need);
+        if (!block)
+            return 0;
+        c->pixels = block;
+        c->capacity = need;
+    }
+    c->extents = (int*)(c->pixels + (size_t)side * side);
+    for (int y = 0; y < side; ++y) {
+        BYTE* row = m->bits + (size_t)y * m->stride;
+        BYTE* copy = c->pixels + (size_t)y * side;
+        int first = -1, last = -1;
+        for (int x = 0; x < side; ++x) {
+            copy[x] = row[x] ? 1 : 0;
+            if (row[x]) {
+                if (first < 0)
+                    first = x;
+                last = x;
+            }
+        }
+        c->extents[2 * y] = first;
+        c->extents[2 * y + 1] = last;
+        memset(row, 0, (size_t)side);
+    }
+    c->reach = reach;
+    c->angle = pen->angle;
+    c->size = pen->shapeSize;
+    c->shrink = pen->shrink;
+    c->sides = pen->sides;
+    c->type = pen->type;
+    c->penWidth = batch.penWidth;
+    c->solidFill = batch.solidFill;
+    c->fillMode = batch.fillMode;
+    c->used = 1;
+    return c;
+}
+
+struct MaskWalk {
+    ShapePen pen;
+    int reach;
+};
+
+// The line's stamp at (x, y), tile-local: its cached runs set in the mask,
+// or GDI drawing it there when it cannot be kept.
+static void MaskStamp(int x, int y, MaskWalk* walk)
+{
+    const StampShape* c = walk->reach <= STAMP_MAX_REACH ? CachedStamp(&walk->pen, walk->reach) : 0;
+    MaskBitmap* m = &tileMaskBitmap;
+    int cx = x - batch.originX, cy = y - batch.originY;
+    if (!c) {
+        ShapePen ink = walk->pen;
+        ink.dc = m->dc;
+        shapeStamp(cx, cy, &ink);
+        return;
+    }
+    int side = 2 * c->reach + 1;
+    int left = cx - c->reach, top = cy - c->reach;
+    for (int y = 0; y < side; ++y) {
+        int first = c->extents[2 * y];
+        int row = top + y;
+        if (first < 0 || row < 0 || row >= batch.height)
+            continue;
+        int a = left + first, b = left + c->extents[2 * y + 1];
+        if (a < 0)
+            a = 0;
+        if (b >= batch.width)
+            b = batch.width - 1;
+        BYTE* to = m->bits + (size_t)row * m->stride;
+        const BYTE* from = c->pixels + (size_t)y * side;
+        for (int x = a; x <= b; ++x)
+            to[x] |= from[x - left];
+    }
+}
+
+static VOID CALLBACK MaskStampPoint(int x, int y, LPARAM data)
+{
+    MaskWalk* walk = (MaskWalk*)data;
+    ShapePen* pen = &walk->pen;
+    if (pen->counter == 0) {
+        MaskStamp(x, y, walk);
+        pen->angle += pen->angleStep;
+    }
+    int was = pen->counter;
+    pen->counter += 1;
+    if (was == pen->interval)
+        pen->counter = 0;
+}
+
+// Draws the tiled line into the frame's mask; 0 (nothing drawn) when it
+// cannot give GDI's own pixels, and the caller draws tile by tile.
+static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int tw, int th, int tileType,
+                           const ShapePen* local)
+{
+    HDC dc = local->dc;
+    if (!shapeTileMasks || !dc || local->type > SHAPE_MAX_TYPE) {
+        FlushTileBatch();
+        return 0;
+    }
+    HGDIOBJ penObject = GetCurrentObject(dc, OBJ_PEN);
+    HGDIOBJ brushObject = GetCurrentObject(dc, OBJ_BRUSH);
+    int plain = local->sides < 2;
+    if (batch.active && (batch.dc != dc || batch.penObject != penObject || batch.nx != nx || batch.ny != ny ||
+                         batch.tw != tw || batch.th != th || batch.tileType != tileType || batch.plain != plain ||
+                         (!plain && batch.brushObject != brushObject)))
+        FlushTileBatch();
+    if (!batch.active && !BeginTileBatch(nx, ny, tw, th, tileType, local, penObject, brushObject))
+        return 0;
+
+    // Where the stamps can reach, tile-local, within the mask window.
+    double reach = batch.penWidth + 2.0;
+    double size = fabs((double)local->shapeSize);
+    if (!plain)
+        reach += 3.0 * size + 4.0;
+    // Far-off coordinates stay with GDI's own clipping.
+    const int FAR_OFF = 1 << 24;
+    if ((!plain && !(size < MASK_MAX_SIDE)) || ax < -FAR_OFF || ax > FAR_OFF || bx < -FAR_OFF || bx > FAR_OFF || ay < -FAR_OFF ||
+        ay > FAR_OFF || by < -FAR_OFF || by > FAR_OFF) {
+        FlushTileBatch();
+        return 0;
+    }
+    double left = (ax < bx ? ax : bx) - reach - batch.originX;
+    double right = (ax > bx ? ax : bx) + reach - batch.originX + 1;
+    double top = (ay < by ? ay : by) - reach - batch.originY;
+    double bottom = (ay > by ? ay : by) + reach - batch.originY + 1;
+    if (left < 0) left = 0;
+    if (top < 0) top = 0;
+    if (right > batch.width) right = batch.width;
+    if (bottom > batch.height) bottom = batch.height;
+    if (left < right && top < bottom) {
+        if ((int)left < batch.dirtyLeft) batch.dirtyLeft = (int)left;
+        if ((int)top < batch.dirtyTop) batch.dirtyTop = (int)top;
+        if ((int)ceil(right) > batch.dirtyRight) batch.dirtyRight = (int)ceil(right);
+        if ((int)ceil(bottom) > batch.dirtyBottom) batch.dirtyBottom = (int)ceil(bottom);
+        if (plain) {
+            HDC maskDc = tileMaskBitmap.dc;
+            MoveToEx(maskDc, ax - batch.originX, ay - batch.originY, NULL);
+            LineTo(maskDc, bx - batch.originX, by - batch.originY);
+        } else {
+            // The walk of shapeLine, stamping into the mask.
+            MaskWalk walk;
+            walk.pen = *local;
+            walk.reach = (int)ceil(reach);
+            walk.pen.counter = 0;
+            int dy = ay > by ? ay - by : by - ay;
+            int dx = ax > bx ? ax - bx : bx - ax;
+            int n = dy > dx ? dy : dx;
+            walk.pen.angleStep = walk.pen.angleStep / ((float)n / (float)walk.pen.interval);
+            LineDDA(bx, by, ax, ay, MaskStampPoint, (LPARAM)&walk);
+        }
+    }
+    // A plain stroke leaves the pen where the last tile's stroke ended.
+    if (plain) {
+        int lastI = 0, lastJ = 0;
+        for (int i = 0; i < nx; ++i)
+            for (int j = 0; j < ny; ++j)
+                if (TileAdmitted(i, j, tileType)) {
+                    lastI = i;
+                    lastJ = j;
+                }
+        MoveToEx(dc, bx + lastI * tw, by + lastJ * th, NULL);
+    }
+    ++shapeTileMaskLines;
+    return 1;
+}
+
 void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
                     const ShapePen* pen)
 {
@@ -175,6 +752,8 @@ void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int x
     local.shapeSize = pen->shapeSize / (float)((nx + ny) >> 1);
     int ax = xa / nx, ay = ya / ny;
     int bx = xb / nx, by = yb / ny;
+    if (MaskedTiledLine(ax, ay, bx, by, nx, ny, tw, th, tileType, &local))
+        return;
     for (int i = 0; i < nx; ++i)
         for (int j = 0; j < ny; ++j)
             if (TileAdmitted(i, j, tileType))

@@ -29,6 +29,14 @@ void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen);
 void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
                     const ShapePen* pen);
 
+// 1: tiled lines whose pen paints one colour on an 8-bit DIB section are
+// drawn once into a mask and its pixels copied into every admitted tile (the
+// same pixels, far fewer GDI calls) when the pen is released; 0: every tile
+// is drawn through GDI.
+extern int shapeTileMasks;
+// Tiled lines drawn through the mask so far (diagnostics, tests).
+extern long shapeTileMaskLines;
+
 // RotatePoint about (cx, cy) instead of the origin.
 void RotateAbout(POINT* p, float angle, int cx, int cy);
 
