@@ -12,6 +12,7 @@
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied.
 #include "graphics/palette.h"
+#include "graphics/shapes.h"
 #include "graphics/surface.h"
 #include "modules/bezier.h"
 #include "modules/polygon.h"
@@ -321,6 +322,7 @@ int main(int argc, char** argv)
             bezierTileMasks = 0;
             polygonDirectTiles = 0;
             vortexTileCopies = 0;
+            shapeTileMasks = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {

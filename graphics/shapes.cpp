@@ -186,7 +186,7 @@ void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen)
 
 // The mask window spans what any admitted tile shows: up to twice the
 // surface each way (20 x 20 tiles on 3840 x 2160 need 31.5 MB).
-enum { MASK_CLIP_RECTS = 256, MASK_MAX_SIDE = 16384, MASK_MAX_AREA = 32 << 20 };
+enum { MASK_MAX_SIDE = 16384, MASK_MAX_AREA = 32 << 20 };
 
 struct MaskRun {
     int y, x0, x1;   // tile-local, x1 inclusive
@@ -200,11 +200,8 @@ struct TileMask {
 static TileMask tileMask;
 
 struct MaskTarget {
-    BYTE* bits;
-    int stride, width, height, topDown;
+    DirectSurface surface;
     BYTE colour;
-    RECT clip[MASK_CLIP_RECTS];
-    int clipCount;
 };
 static MaskTarget maskTarget;
 
@@ -237,51 +234,7 @@ static int ExactColourByte(HDC dc, COLORREF colour, BYTE* byte)
 // when the surface or its drawing state is not one the mask can stand for.
 static int PrepareMaskTarget(HDC dc, COLORREF colour, MaskTarget* t)
 {
-    DIBSECTION section;
-    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
-    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section))
-        return 0;
-    if (section.dsBm.bmBitsPixel != 8 || !section.dsBm.bmBits || section.dsBm.bmHeight < 1)
-        return 0;
-    POINT viewport, window;
-    if (GetMapMode(dc) != MM_TEXT || GetGraphicsMode(dc) != GM_COMPATIBLE || GetROP2(dc) != R2_COPYPEN ||
-        !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) || viewport.x || viewport.y ||
-        window.x || window.y)
-        return 0;
-    t->topDown = DibRowsTopDown(dc);
-    if (t->topDown < 0 || !ExactColourByte(dc, colour, &t->colour))
-        return 0;
-    t->bits = (BYTE*)section.dsBm.bmBits;
-    t->stride = section.dsBm.bmWidthBytes;
-    t->width = section.dsBm.bmWidth;
-    t->height = section.dsBm.bmHeight;
-    t->clipCount = 0;
-    HRGN region = CreateRectRgn(0, 0, 0, 0);
-    if (!region)
-        return 0;
-    int clipped = GetClipRgn(dc, region);
-    int ok = clipped >= 0;
-    if (clipped == 0) {
-        SetRect(&t->clip[0], 0, 0, t->width, t->height);
-        t->clipCount = 1;
-    } else if (clipped > 0) {
-        static BYTE data[sizeof(RGNDATAHEADER) + MASK_CLIP_RECTS * sizeof(RECT)];
-        DWORD size = GetRegionData(region, 0, NULL);
-        ok = size && size <= sizeof(data) && GetRegionData(region, sizeof(data), (RGNDATA*)data);
-        const RGNDATA* rects = (const RGNDATA*)data;
-        const RECT* r = (const RECT*)rects->Buffer;
-        for (DWORD i = 0; ok && i < rects->rdh.nCount && t->clipCount < MASK_CLIP_RECTS; ++i) {
-            RECT c = r[i];
-            if (c.left < 0) c.left = 0;
-            if (c.top < 0) c.top = 0;
-            if (c.right > t->width) c.right = t->width;
-            if (c.bottom > t->height) c.bottom = t->height;
-            if (c.left < c.right && c.top < c.bottom)
-                t->clip[t->clipCount++] = c;
-        }
-    }
-    DeleteObject(region);
-    return ok;
+    return OpenDirectSurface(dc, &t->surface) && ExactColourByte(dc, colour, &t->colour);
 }
 
 static int AddRun(int y, int x0, int x1, int* count)
@@ -304,18 +257,7 @@ static int AddRun(int y, int x0, int x1, int* count)
 
 static void FillRun(const MaskTarget* t, int y, int x0, int x1)
 {
-    if (y < 0 || y >= t->height)
-        return;
-    BYTE* row = t->bits + (size_t)(t->topDown ? y : t->height - 1 - y) * t->stride;
-    for (int i = 0; i < t->clipCount; ++i) {
-        const RECT* c = &t->clip[i];
-        if (y < c->top || y >= c->bottom)
-            continue;
-        int a = x0 < c->left ? c->left : x0;
-        int b = x1 >= c->right ? c->right - 1 : x1;
-        if (a <= b)
-            memset(row + a, t->colour, (size_t)(b - a + 1));
-    }
+    FillDirectSpan(&t->surface, y, x0, x1, t->colour);
 }
 
 // A mask DIB section of at least width x height pixels, top row first, in
@@ -450,7 +392,7 @@ static void FlushTileBatch(void)
     DIBSECTION section;
     HGDIOBJ bitmap = GetCurrentObject(batch.dc, OBJ_BITMAP);
     if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
-        section.dsBm.bmBits != t->bits)
+        section.dsBm.bmBits != t->surface.bits)
         return;
     for (int i = 0; i < batch.nx; ++i)
         for (int j = 0; j < batch.ny; ++j) {
@@ -503,8 +445,8 @@ static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const Sh
         return 0;
     const MaskTarget* t = &maskTarget;
     // Only this part of the tile-local plane lands in some admitted tile.
-    int left = -maxI * tw, right = t->width - minI * tw;
-    int top = -maxJ * th, bottom = t->height - minJ * th;
+    int left = -maxI * tw, right = t->surface.width - minI * tw;
+    int top = -maxJ * th, bottom = t->surface.height - minJ * th;
     double area = (double)(right - left) * (double)(bottom - top);
     if (right <= left || bottom <= top || area > MASK_MAX_AREA)
         return 0;

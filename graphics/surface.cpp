@@ -704,6 +704,96 @@ void ApplySymmetry(BYTE* buffer, int maxX, int maxY, int mode)
     }
 }
 
+// --- Writing straight into an 8-bit surface ---------------------------------------
+
+int OpenDirectSurface(HDC dc, DirectSurface* s)
+{
+    DIBSECTION section;
+    HGDIOBJ bitmap = dc ? GetCurrentObject(dc, OBJ_BITMAP) : 0;
+    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section))
+        return 0;
+    if (section.dsBm.bmBitsPixel != 8 || !section.dsBm.bmBits || section.dsBm.bmHeight < 1)
+        return 0;
+    POINT viewport, window;
+    if (GetMapMode(dc) != MM_TEXT || GetGraphicsMode(dc) != GM_COMPATIBLE || GetROP2(dc) != R2_COPYPEN ||
+        !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) || viewport.x || viewport.y ||
+        window.x || window.y)
+        return 0;
+    s->topDown = DibRowsTopDown(dc);
+    if (s->topDown < 0)
+        return 0;
+    s->bits = (BYTE*)section.dsBm.bmBits;
+    s->stride = section.dsBm.bmWidthBytes;
+    s->width = section.dsBm.bmWidth;
+    s->height = section.dsBm.bmHeight;
+    s->clipCount = 0;
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    if (!region)
+        return 0;
+    int clipped = GetClipRgn(dc, region);
+    int ok = clipped >= 0;
+    if (clipped == 0) {
+        SetRect(&s->clip[0], 0, 0, s->width, s->height);
+        s->clipCount = 1;
+    } else if (clipped > 0) {
+        static BYTE data[sizeof(RGNDATAHEADER) + DIRECT_CLIP_RECTS * sizeof(RECT)];
+        DWORD size = GetRegionData(region, 0, NULL);
+        ok = size && size <= sizeof(data) && GetRegionData(region, sizeof(data), (RGNDATA*)data);
+        const RGNDATA* list = (const RGNDATA*)data;
+        const RECT* r = (const RECT*)list->Buffer;
+        for (DWORD i = 0; ok && i < list->rdh.nCount && s->clipCount < DIRECT_CLIP_RECTS; ++i) {
+            RECT c = r[i];
+            if (c.left < 0) c.left = 0;
+            if (c.top < 0) c.top = 0;
+            if (c.right > s->width) c.right = s->width;
+            if (c.bottom > s->height) c.bottom = s->height;
+            if (c.left < c.right && c.top < c.bottom)
+                s->clip[s->clipCount++] = c;
+        }
+    }
+    DeleteObject(region);
+    // Whatever GDI still holds back must land before these bytes change.
+    GdiFlush();
+    return ok;
+}
+
+BYTE* DirectRow(const DirectSurface* s, int y)
+{
+    return s->bits + (size_t)(s->topDown ? y : s->height - 1 - y) * s->stride;
+}
+
+void FillDirectSpan(const DirectSurface* s, int y, int x0, int x1, BYTE colour)
+{
+    if (y < 0 || y >= s->height)
+        return;
+    BYTE* row = DirectRow(s, y);
+    for (int i = 0; i < s->clipCount; ++i) {
+        const RECT* c = &s->clip[i];
+        if (y < c->top || y >= c->bottom)
+            continue;
+        int a = x0 < c->left ? c->left : x0;
+        int b = x1 >= c->right ? c->right - 1 : x1;
+        if (a <= b)
+            memset(row + a, colour, (size_t)(b - a + 1));
+    }
+}
+
+void CopyDirectSpan(const DirectSurface* s, int y, int x0, int x1, const BYTE* source)
+{
+    if (y < 0 || y >= s->height)
+        return;
+    BYTE* row = DirectRow(s, y);
+    for (int i = 0; i < s->clipCount; ++i) {
+        const RECT* c = &s->clip[i];
+        if (y < c->top || y >= c->bottom)
+            continue;
+        int a = x0 < c->left ? c->left : x0;
+        int b = x1 >= c->right ? c->right - 1 : x1;
+        if (a <= b)
+            memcpy(row + a, source + (a - x0), (size_t)(b - a + 1));
+    }
+}
+
 // --- Bitmap helpers ------------------------------------------------------------
 
 // Not every system reports a top-down section's negative height back, so one

@@ -95,6 +95,34 @@ int DibColorCount(const BITMAPINFOHEADER* header);
 // 1 when row 0 of the bits of the DIB section selected into `dc` is its top
 // row, 0 when it is the bottom row, -1 when that cannot be told.
 int DibRowsTopDown(HDC dc);
+
+// --- Writing straight into an 8-bit surface ------------------------------------
+//
+// Where a module paints many copies of one drawing, it may write the bytes
+// itself, as GDI would write them: only on an 8-bit DIB section in plain
+// device coordinates and copy mode, and only inside the clip region (the
+// overlay's shown boxes are cut out of it).
+
+enum { DIRECT_CLIP_RECTS = 256 };
+
+struct DirectSurface {
+    BYTE* bits;
+    int stride;
+    int topDown;
+    int width, height;
+    RECT clip[DIRECT_CLIP_RECTS];   // within the surface
+    int clipCount;
+};
+
+// 0 when the device context is not such a surface or its clip region has
+// too many rectangles.
+int OpenDirectSurface(HDC dc, DirectSurface* surface);
+// Row y of the surface, top row 0; y must lie within the surface.
+BYTE* DirectRow(const DirectSurface* surface, int y);
+// Pixels x0..x1 (inclusive) of row y set to a byte, within the clip.
+void FillDirectSpan(const DirectSurface* surface, int y, int x0, int x1, BYTE colour);
+// Pixels x0..x1 (inclusive) of row y copied from source[0..], within the clip.
+void CopyDirectSpan(const DirectSurface* surface, int y, int x0, int x1, const BYTE* source);
 int DibColorTableSize(const BITMAPINFOHEADER* header);
 void DibToGrey8(const DIBSECTION* source, DIBSECTION* destination);
 int BitCount(DWORD mask);

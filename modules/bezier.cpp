@@ -159,18 +159,13 @@ static void MovePoints(POINT* points, POINT* velocities, const BezierParams* f)
 // what a solid geometric pen with round ends and joins covers. Drawing and
 // erasing use the same routine, so what is drawn in a colour is erased exactly.
 
-enum { MAX_CLIP_RECTS = 256, MAX_CURVE_SEGMENTS = 512 };
+enum { MAX_CURVE_SEGMENTS = 512 };
 
 struct WideStroke {
-    BYTE* bits;
-    int stride;
-    int topDown;
-    int width, height;   // bitmap size
+    DirectSurface surface;
     BYTE colour;
     double radius;
     double shift;        // curve coordinates to pixel-centre coordinates
-    RECT clip[MAX_CLIP_RECTS];
-    int clipCount;
     // Curves are stroked in their own coordinates and the spans moved by
     // whole pixels: into a tile (offset), or into the union mask of every
     // tile when `mask` is set.
@@ -214,85 +209,20 @@ static BYTE SurfaceColourByte(HDC dc, COLORREF colour)
 // region of few enough rectangles.
 static int PrepareWideStroke(HDC dc, int penWidth, COLORREF colour, WideStroke* stroke)
 {
-    if (penWidth < 2 || !dc)
+    if (penWidth < 2 || !dc || !OpenDirectSurface(dc, &stroke->surface))
         return 0;
-    DIBSECTION section;
-    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
-    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != sizeof(section))
-        return 0;
-    if (section.dsBm.bmBitsPixel != 8 || !section.dsBm.bmBits)
-        return 0;
-    POINT viewport, window;
-    if (GetMapMode(dc) != MM_TEXT || GetGraphicsMode(dc) != GM_COMPATIBLE || GetROP2(dc) != R2_COPYPEN ||
-        !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) || viewport.x || viewport.y ||
-        window.x || window.y)
-        return 0;
-    stroke->bits = (BYTE*)section.dsBm.bmBits;
-    stroke->stride = section.dsBm.bmWidthBytes;
-    stroke->width = section.dsBm.bmWidth;
-    stroke->height = section.dsBm.bmHeight;
-    stroke->topDown = DibRowsTopDown(dc);
-    if (stroke->topDown < 0)
-        return 0;
-
-    stroke->clipCount = 0;
-    HRGN region = CreateRectRgn(0, 0, 0, 0);
-    if (!region)
-        return 0;
-    int clipped = GetClipRgn(dc, region);
-    if (clipped < 0) {
-        DeleteObject(region);
-        return 0;
-    }
-    if (clipped == 0) {
-        SetRect(&stroke->clip[0], 0, 0, stroke->width, stroke->height);
-        stroke->clipCount = 1;
-    } else {
-        static BYTE data[sizeof(RGNDATAHEADER) + MAX_CLIP_RECTS * sizeof(RECT)];
-        DWORD size = GetRegionData(region, 0, NULL);
-        if (size == 0 || size > sizeof(data) || !GetRegionData(region, sizeof(data), (RGNDATA*)data)) {
-            DeleteObject(region);
-            return 0;
-        }
-        const RGNDATA* rects = (const RGNDATA*)data;
-        const RECT* r = (const RECT*)rects->Buffer;
-        for (DWORD i = 0; i < rects->rdh.nCount && stroke->clipCount < MAX_CLIP_RECTS; ++i) {
-            RECT c = r[i];
-            if (c.left < 0) c.left = 0;
-            if (c.top < 0) c.top = 0;
-            if (c.right > stroke->width) c.right = stroke->width;
-            if (c.bottom > stroke->height) c.bottom = stroke->height;
-            if (c.left < c.right && c.top < c.bottom)
-                stroke->clip[stroke->clipCount++] = c;
-        }
-    }
-    DeleteObject(region);
-
     stroke->colour = SurfaceColourByte(dc, colour);
     stroke->radius = penWidth / 2.0;
     // Pixel (x, y) is covered when its centre lies within the radius. An even
     // width centred on pixel corners and an odd one on pixel centres both
     // cover exactly `width` rows across a level line.
     stroke->shift = (penWidth & 1) ? 0.0 : -0.5;
-    // Whatever GDI still holds back must land before these bytes change.
-    GdiFlush();
     return 1;
 }
 
 static void FillSpan(const WideStroke* stroke, int y, int x0, int x1)
 {
-    if (y < 0 || y >= stroke->height)
-        return;
-    BYTE* row = stroke->bits + (size_t)(stroke->topDown ? y : stroke->height - 1 - y) * stroke->stride;
-    for (int i = 0; i < stroke->clipCount; ++i) {
-        const RECT* c = &stroke->clip[i];
-        if (y < c->top || y >= c->bottom)
-            continue;
-        int a = x0 < c->left ? c->left : x0;
-        int b = x1 >= c->right ? c->right - 1 : x1;
-        if (a <= b)
-            memset(row + a, stroke->colour, (size_t)(b - a + 1));
-    }
+    FillDirectSpan(&stroke->surface, y, x0, x1, stroke->colour);
 }
 
 // A span of the curve's own coordinates, into the mask or onto the surface.
@@ -318,8 +248,8 @@ static void TargetBounds(const WideStroke* stroke, int* left, int* top, int* rig
     }
     *left = -stroke->offsetX;
     *top = -stroke->offsetY;
-    *right = stroke->width - 1 - stroke->offsetX;
-    *bottom = stroke->height - 1 - stroke->offsetY;
+    *right = stroke->surface.width - 1 - stroke->offsetX;
+    *bottom = stroke->surface.height - 1 - stroke->offsetY;
 }
 
 // Widens the interval [*lo, *hi] by the x range where a line a*x + b stays

@@ -134,16 +134,10 @@ static void DrawTileQuads(HDC dc, const HBRUSH* brushes, int originX, int origin
 // earlier ones, and nothing where the clip region (the overlay's boxes) keeps
 // the surface out.
 
-enum { SCRATCH_LIMIT = 8 << 20, MAX_COPY_CLIPS = 256 };
+enum { SCRATCH_LIMIT = 8 << 20 };
 
 int vortexTileCopies = 1;
 long vortexCopiedFrames = 0;
-
-struct Bytes8 {
-    BYTE* row0;   // top row
-    int stride;   // from one row to the one below
-    int width, height;
-};
 
 struct CoveredRun {
     int y, x0, x1;   // scratch row, columns [x0, x1)
@@ -220,61 +214,6 @@ static int PrepareScratch(HDC surfaceDc, int width, int height)
     return 1;
 }
 
-// The surface's bits, top row first; 0 when it is not a plain 8-bit section.
-static int SurfaceBytes(HDC dc, Bytes8* out)
-{
-    DIBSECTION section;
-    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
-    if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section))
-        return 0;
-    if (section.dsBm.bmBitsPixel != 8 || !section.dsBm.bmBits)
-        return 0;
-    POINT viewport, window;
-    if (GetMapMode(dc) != MM_TEXT || !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) ||
-        viewport.x || viewport.y || window.x || window.y)
-        return 0;
-    int topDown = DibRowsTopDown(dc);
-    if (topDown < 0)
-        return 0;
-    out->width = section.dsBm.bmWidth;
-    out->height = section.dsBm.bmHeight;
-    out->row0 = (BYTE*)section.dsBm.bmBits;
-    out->stride = section.dsBm.bmWidthBytes;
-    if (!topDown) {
-        out->row0 += (size_t)(out->height - 1) * out->stride;
-        out->stride = -out->stride;
-    }
-    return 1;
-}
-
-// The surface's clip region as rectangles within the surface.
-static int ClipRects(HDC dc, const Bytes8* surface, RECT* rects, int max)
-{
-    HRGN region = CreateRectRgn(0, 0, 0, 0);
-    if (!region)
-        return -1;
-    int clipped = GetClipRgn(dc, region);
-    int count = -1;
-    if (clipped == 0) {
-        SetRect(&rects[0], 0, 0, surface->width, surface->height);
-        count = 1;
-    } else if (clipped == 1) {
-        static BYTE data[sizeof(RGNDATAHEADER) + MAX_COPY_CLIPS * sizeof(RECT)];
-        DWORD size = GetRegionData(region, 0, NULL);
-        if (size && size <= sizeof(data) && GetRegionData(region, sizeof(data), (RGNDATA*)data)) {
-            const RGNDATA* list = (const RGNDATA*)data;
-            const RECT* r = (const RECT*)list->Buffer;
-            RECT whole = {0, 0, surface->width, surface->height};
-            count = 0;
-            for (DWORD i = 0; i < list->rdh.nCount && count < max; ++i)
-                if (IntersectRect(&rects[count], &r[i], &whole))
-                    ++count;
-        }
-    }
-    DeleteObject(region);
-    return count;
-}
-
 // 0 when the tiles cannot be copied; the caller then draws every tile.
 static int CopyTiles(ModuleRecord* record, const HBRUSH* brushes, int tileWidth, int tileHeight)
 {
@@ -286,12 +225,8 @@ static int CopyTiles(ModuleRecord* record, const HBRUSH* brushes, int tileWidth,
             admitted += TileAdmitted(i, j, s->tileType) != 0;
     if (admitted < 2)
         return 0;
-    Bytes8 surface;
-    if (!SurfaceBytes(dc, &surface))
-        return 0;
-    static RECT clips[MAX_COPY_CLIPS];
-    int clipCount = ClipRects(dc, &surface, clips, MAX_COPY_CLIPS);
-    if (clipCount < 0)
+    static DirectSurface surface;
+    if (!OpenDirectSurface(dc, &surface))
         return 0;
 
     // The first tile's quadrilaterals lie within their corners' bounds.
@@ -374,20 +309,8 @@ static int CopyTiles(ModuleRecord* record, const HBRUSH* brushes, int tileWidth,
             int ox = bounds.left + i * tileWidth, oy = bounds.top + j * tileHeight;
             for (size_t r = 0; r < n; ++r) {
                 const CoveredRun* run = &scratch.runs[r];
-                int ty = run->y + oy;
-                if (ty < 0 || ty >= surface.height)
-                    continue;
-                const BYTE* source = scratch.bits[0] + (size_t)run->y * scratch.stride;
-                BYTE* row = surface.row0 + (ptrdiff_t)ty * surface.stride;
-                for (int c = 0; c < clipCount; ++c) {
-                    const RECT* clip = &clips[c];
-                    if (ty < clip->top || ty >= clip->bottom)
-                        continue;
-                    int from = run->x0 + ox > clip->left ? run->x0 + ox : clip->left;
-                    int to = run->x1 + ox < clip->right ? run->x1 + ox : clip->right;
-                    if (from < to)
-                        memcpy(row + from, source + (from - ox), (size_t)(to - from));
-                }
+                const BYTE* source = scratch.bits[0] + (size_t)run->y * scratch.stride + run->x0;
+                CopyDirectSpan(&surface, run->y + oy, run->x0 + ox, run->x1 - 1 + ox, source);
             }
         }
     }
