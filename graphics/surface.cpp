@@ -796,6 +796,31 @@ void CopyDirectSpan(const DirectSurface* s, int y, int x0, int x1, const BYTE* s
 
 // --- Bitmap helpers ------------------------------------------------------------
 
+HBITMAP CreateTopDownDib8(HDC dc, int width, int height, const RGBQUAD* table, BYTE** bits)
+{
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[256];
+    } info;
+    ZeroMemory(&info, sizeof(info));
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = width;
+    info.header.biHeight = -height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 8;
+    info.header.biClrUsed = 256;
+    memcpy(info.colours, table, sizeof(info.colours));
+    void* p = 0;
+    HBITMAP bitmap = CreateDIBSection(dc, (BITMAPINFO*)&info, DIB_RGB_COLORS, &p, NULL, 0);
+    if (bitmap && !p) {
+        DeleteObject(bitmap);
+        bitmap = 0;
+    }
+    *bits = (BYTE*)p;
+    return bitmap;
+}
+
+
 // Not every system reports a top-down section's negative height back, so one
 // pixel is inverted twice to see where it lands. The answer is kept for the
 // last few sections, known by handle and bits together (a handle may be

@@ -91,6 +91,9 @@ void ApplySymmetry(BYTE* buffer, int maxX, int maxY, int mode);
 // --- Bitmap helpers ---------------------------------------------------------
 
 HBITMAP CreateDib8(HDC dc, int grey, int width, int height, BITMAPINFO** info, void** bits);
+// A top-down 8-bit section with the 256 colours of `table`; 0 when it
+// cannot be had.
+HBITMAP CreateTopDownDib8(HDC dc, int width, int height, const RGBQUAD* table, BYTE** bits);
 int DibColorCount(const BITMAPINFOHEADER* header);
 // 1 when row 0 of the bits of the DIB section selected into `dc` is its top
 // row, 0 when it is the bottom row, -1 when that cannot be told.

@@ -193,30 +193,6 @@ static COLORREF NumberedColour(int n)
     return RGB((n & 7) * 32 + 16, ((n >> 3) & 7) * 32 + 16, ((n >> 6) & 3) * 64 + 32);
 }
 
-static HBITMAP CreateTopDownDib8(HDC dc, int width, int height, const RGBQUAD* table, BYTE** bits)
-{
-    struct {
-        BITMAPINFOHEADER header;
-        RGBQUAD colours[256];
-    } info;
-    ZeroMemory(&info, sizeof(info));
-    info.header.biSize = sizeof(BITMAPINFOHEADER);
-    info.header.biWidth = width;
-    info.header.biHeight = -height;
-    info.header.biPlanes = 1;
-    info.header.biBitCount = 8;
-    info.header.biClrUsed = 256;
-    memcpy(info.colours, table, sizeof(info.colours));
-    void* p = 0;
-    HBITMAP bitmap = CreateDIBSection(dc, (BITMAPINFO*)&info, DIB_RGB_COLORS, &p, NULL, 0);
-    if (bitmap && !p) {
-        DeleteObject(bitmap);
-        bitmap = 0;
-    }
-    *bits = (BYTE*)p;
-    return bitmap;
-}
-
 static void FreeDirectTiles(void)
 {
     if (direct.dc) {

@@ -180,29 +180,16 @@ static int PrepareScratch(HDC surfaceDc, int width, int height)
     int w = width > scratch.width ? width : scratch.width;
     int h = height > scratch.height ? height : scratch.height;
     FreeScratch();
-    struct {
-        BITMAPINFOHEADER header;
-        RGBQUAD colours[256];
-    } info;
-    memset(&info, 0, sizeof(info));
-    UINT count = GetDIBColorTable(surfaceDc, 0, 256, info.colours);
-    if (!count)
+    RGBQUAD table[256];
+    memset(table, 0, sizeof(table));
+    if (!GetDIBColorTable(surfaceDc, 0, 256, table))
         return 0;
-    info.header.biSize = sizeof(BITMAPINFOHEADER);
-    info.header.biWidth = w;
-    info.header.biHeight = -h;
-    info.header.biPlanes = 1;
-    info.header.biBitCount = 8;
-    info.header.biCompression = BI_RGB;
-    info.header.biClrUsed = count;
     scratch.dc = CreateCompatibleDC(surfaceDc);
     if (!scratch.dc)
         return 0;
     for (int i = 0; i < 2; ++i) {
-        void* bits = 0;
-        scratch.bitmap[i] = CreateDIBSection(surfaceDc, (BITMAPINFO*)&info, DIB_RGB_COLORS, &bits, NULL, 0);
-        scratch.bits[i] = (BYTE*)bits;
-        if (!scratch.bitmap[i] || !bits) {
+        scratch.bitmap[i] = CreateTopDownDib8(surfaceDc, w, h, table, &scratch.bits[i]);
+        if (!scratch.bitmap[i]) {
             FreeScratch();
             return 0;
         }
