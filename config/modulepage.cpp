@@ -4,6 +4,7 @@
 // change goes into the in-memory table at once.
 #include "config/pages.h"
 #include "imagefiles/filedialog.h"
+#include "imagefiles/imageload.h"
 #include "resources/resource.h"
 #include "runtime/framework.h"
 #include <commctrl.h>
@@ -241,7 +242,17 @@ static void SetModuleTexts(HWND page, int module)
 // import filters add.
 static void FillFormats(HWND page)
 {
-    SetDlgItemTextA(page, IDC_BITMAP_FORMATS, "*.bmp");
+    char text[FILTER_MASK_SIZE];
+    int length = snprintf(text, sizeof(text), "*.bmp");
+    char extensions[16];
+    for (int index = 0; EnumImportFilter(index, 0, 0, extensions, sizeof(extensions), 0, 0); ++index) {
+        int room = (int)sizeof(text) - length;
+        int added = snprintf(text + length, room > 0 ? room : 0, ", *.%s", extensions);
+        if (added < 0 || added >= room)
+            break;   // the box keeps the formats that fit
+        length += added;
+    }
+    SetDlgItemTextA(page, IDC_BITMAP_FORMATS, text);
 }
 
 // Reads the picture file edit into the Bitmap module's path.
@@ -260,10 +271,20 @@ static void ReadPicturePath(HWND page)
 static void BrowsePicture(HWND page)
 {
     ModuleRecord* record = &moduleTable[MODULE_BITMAP];
-    char name[DIALOG_NAME_SIZE];
-    lstrcpynA(name, record->path, sizeof(name));
-    if (!FileDialog(name, "*.bmp", 0))
+    char initial[DIALOG_NAME_SIZE], name[DIALOG_NAME_SIZE];
+    lstrcpynA(initial, record->path, sizeof(initial));
+    memset(name, 0, sizeof(name));
+    if (!BitmapOpenDialog(initial, name))
         return;
+    // Several files chosen come back as the folder and then each name: the
+    // slide show takes one file or mask, so the first chosen file is used.
+    size_t folderLength = strlen(name);
+    if (folderLength + 1 < sizeof(name) && name[folderLength + 1]) {
+        char first[DIALOG_NAME_SIZE];
+        snprintf(first, sizeof(first), "%s%s%s", name, folderLength && name[folderLength - 1] == '\\' ? "" : "\\",
+                 name + folderLength + 1);
+        lstrcpynA(name, first, sizeof(name));
+    }
     if (strcmp(name, record->path) != 0) {
         lstrcpynA(record->path, name, sizeof(record->path));
         unsavedChanges = 1;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include "support/harness.h"
 #include "support/sheet_driver.h"
+#include "support/picture_files.h"
+#include "imagefiles/imageload.h"
 #include "config/pages.h"
 #include "resources/resource.h"
 #include "runtime/framework.h"
@@ -375,9 +377,14 @@ TEST_F(SheetTest, ModuleAndMainPagesEditTheSettings)
     EXPECT_FALSE(ControlVisible(bezier, IDC_PAGE_TEXT));
 
     // Slide Show: the file name goes with a reset.
+    // Its formats box names what the installed import filters add.
+    ASSERT_TRUE(RegisterTestFilter("SheetTest", "Sheet test pictures", "tst", "C:\\nowhere\\sheet.flt"));
     HWND slides = SelectSheetPage(sheet, PAGE_SLIDE_SHOW);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, IMPORT_FILTER_KEY "\\SheetTest");
     ASSERT_TRUE(slides);
-    EXPECT_EQ(ControlText(slides, IDC_BITMAP_FORMATS).substr(0, 5), "*.bmp");
+    std::string formats = ControlText(slides, IDC_BITMAP_FORMATS);
+    EXPECT_EQ(formats.substr(0, 5), "*.bmp");
+    EXPECT_NE(formats.find(", *.tst"), std::string::npos) << formats;
     SetControlText(slides, IDC_BITMAP_FILE, "C:\\pictures\\*.bmp", 1);
     EXPECT_EQ(ControlText(slides, IDC_BITMAP_FILE), "C:\\pictures\\*.bmp");
     ClickButton(slides, IDC_RESET_MODULE);
