@@ -563,7 +563,11 @@ void RotatePoint(POINT* point, float angle)
 {
     if (!point || !isfinite(angle))
         return;
-    long double c = cosl(angle), s = sinl(angle);
+    RotatePointBy(point, cosl(angle), sinl(angle));
+}
+
+void RotatePointBy(POINT* point, long double c, long double s)
+{
     long double x = c * point->x + s * point->y;
     long double y = c * point->y - s * point->x;
     point->x = (LONG)x;

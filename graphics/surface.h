@@ -86,6 +86,9 @@ void TiledCopy(HDC dc, int nx, int ny, int tileWidth, int tileHeight, int tileTy
 void RingTiledCopy(HDC dc, int nx, int ny, int tileWidth, int tileHeight, int tileType,
                    int ringWidth, int ringHeight, const RECT* ring, const RECT* unshifted);
 void RotatePoint(POINT* point, float angle);
+// The same turn with its cosine and sine already worked out (cosl, sinl of
+// the angle), for a module that turns many points by the same few angles.
+void RotatePointBy(POINT* point, long double c, long double s);
 void ApplySymmetry(BYTE* buffer, int maxX, int maxY, int mode);
 
 // --- Bitmap helpers ---------------------------------------------------------

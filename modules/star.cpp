@@ -168,10 +168,34 @@ static void SpawnStar(StarPoint* s)
     star.view->project(star.view, &s->position, &s->sx, &s->sy);
 }
 
+// The copies' turns, worked out once per symmetry: at most symmetry a
+// hundred thousand points a frame are turned by the same few angles.
+enum { MAX_TURNS = 128 };
+static long double turnCos[MAX_TURNS], turnSin[MAX_TURNS];
+
 static void SetSymmetry(int symmetry)
 {
     star.symmetry = symmetry < 1 ? 1 : symmetry;
     star.symmetryAngle = 6.2832f / (float)star.symmetry;
+    for (int j = 0; j < star.symmetry && j < MAX_TURNS; ++j) {
+        float angle = (float)j * star.symmetryAngle;
+        turnCos[j] = cosl(angle);
+        turnSin[j] = sinl(angle);
+    }
+}
+
+// A point turned about the centre by copy j's angle.
+static void TurnCopy(POINT* p, int j)
+{
+    if (j >= MAX_TURNS) {
+        RotateAbout(p, (float)j * star.symmetryAngle, star.centreX, star.centreY);
+        return;
+    }
+    p->x -= star.centreX;
+    p->y -= star.centreY;
+    RotatePointBy(p, turnCos[j], turnSin[j]);
+    p->x += star.centreX;
+    p->y += star.centreY;
 }
 
 static int LiveValue(ModuleRecord* record, int slot, double* value)
@@ -293,11 +317,10 @@ int StarFrame(ModuleRecord* record)
             continue;
         if (star.symmetry > 1) {
             for (int j = 0; j < star.symmetry && !FrameBudgetSpent(); ++j) {
-                float angle = (float)j * star.symmetryAngle;
                 POINT now = {s->sx, s->sy};
                 POINT before = {ox, oy};
-                RotateAbout(&now, angle, star.centreX, star.centreY);
-                RotateAbout(&before, angle, star.centreX, star.centreY);
+                TurnCopy(&now, j);
+                TurnCopy(&before, j);
                 TiledStreak(now.x, now.y, before.x, before.y);
             }
         } else if (!FrameBudgetSpent()) {
