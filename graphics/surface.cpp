@@ -766,7 +766,9 @@ BYTE* DirectRow(const DirectSurface* s, int y)
     return s->bits + (size_t)(s->topDown ? y : s->height - 1 - y) * s->stride;
 }
 
-void FillDirectSpan(const DirectSurface* s, int y, int x0, int x1, BYTE colour)
+// Pixels x0..x1 of row y within the clip: set to `colour`, or copied from
+// source[0..] when a source is given.
+static void WriteDirectSpan(const DirectSurface* s, int y, int x0, int x1, BYTE colour, const BYTE* source)
 {
     if (y < 0 || y >= s->height)
         return;
@@ -777,25 +779,23 @@ void FillDirectSpan(const DirectSurface* s, int y, int x0, int x1, BYTE colour)
             continue;
         int a = x0 < c->left ? c->left : x0;
         int b = x1 >= c->right ? c->right - 1 : x1;
-        if (a <= b)
+        if (a > b)
+            continue;
+        if (source)
+            memcpy(row + a, source + (a - x0), (size_t)(b - a + 1));
+        else
             memset(row + a, colour, (size_t)(b - a + 1));
     }
 }
 
+void FillDirectSpan(const DirectSurface* s, int y, int x0, int x1, BYTE colour)
+{
+    WriteDirectSpan(s, y, x0, x1, colour, 0);
+}
+
 void CopyDirectSpan(const DirectSurface* s, int y, int x0, int x1, const BYTE* source)
 {
-    if (y < 0 || y >= s->height)
-        return;
-    BYTE* row = DirectRow(s, y);
-    for (int i = 0; i < s->clipCount; ++i) {
-        const RECT* c = &s->clip[i];
-        if (y < c->top || y >= c->bottom)
-            continue;
-        int a = x0 < c->left ? c->left : x0;
-        int b = x1 >= c->right ? c->right - 1 : x1;
-        if (a <= b)
-            memcpy(row + a, source + (a - x0), (size_t)(b - a + 1));
-    }
+    WriteDirectSpan(s, y, x0, x1, 0, source);
 }
 
 // --- Bitmap helpers ------------------------------------------------------------

@@ -210,39 +210,11 @@ void StampSphere(HDC dc, int qx, int qy, int drawSize, HRGN wedge, const RECT* c
 // 8-bit DIBs with the same colour table BitBlt copies bytes, so the same
 // pixels can be copied directly: the disc-and-wedge region is made once per
 // symmetry copy, and each tile's stamp is its rectangles moved by whole
-// pixels, cut by the blit square, the tile cell, the surface and the
-// overlay's shown boxes, as the clipped BitBlt cuts them.
+// pixels, cut by the blit square, the tile cell and the surface, and written
+// within the clip region every stamp's blit would have (the overlay's shown
+// boxes cut out of the whole surface).
 
-struct Bits8 {
-    BYTE* row0;     // first row at the top
-    int stride;     // bytes from one row to the one below (negative when bottom-up)
-    int width;
-    int height;
-};
-
-int DibBits(HDC dc, Bits8* out)
-{
-    DIBSECTION ds;
-    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
-    if (!bitmap || GetObjectA(bitmap, sizeof(ds), &ds) != (int)sizeof(ds))
-        return 0;
-    if (ds.dsBm.bmBitsPixel != 8 || !ds.dsBm.bmBits)
-        return 0;
-    out->width = ds.dsBm.bmWidth;
-    out->height = ds.dsBm.bmHeight;
-    out->row0 = (BYTE*)ds.dsBm.bmBits;
-    out->stride = ds.dsBm.bmWidthBytes;
-    int topDown = DibRowsTopDown(dc);
-    if (topDown < 0)
-        return 0;
-    if (!topDown) {
-        out->row0 += (size_t)(out->height - 1) * ds.dsBm.bmWidthBytes;
-        out->stride = -out->stride;
-    }
-    return 1;
-}
-
-enum { MAX_SHOWN_BOXES = 4, REGION_BUFFER = 65536 };
+enum { REGION_BUFFER = 65536 };
 
 // A hundred thousand stamps a frame make even user32's rectangle calls
 // count: the hot path intersects inline.
@@ -256,10 +228,8 @@ inline int Intersect(RECT* r, const RECT* a, const RECT* b)
 }
 
 struct DirectStamps {
-    Bits8 surface;
-    Bits8 image;
-    RECT boxes[MAX_SHOWN_BOXES];
-    int boxCount;
+    DirectSurface surface;
+    DirectSurface image;
 };
 
 // Both device contexts hold 8-bit DIBs with one colour table: a BitBlt
@@ -268,48 +238,17 @@ int PrepareDirect(HDC dc, DirectStamps* direct)
 {
     if (!sphereDirectStamps)
         return 0;
-    if (!DibBits(dc, &direct->surface) || !DibBits(sphere.memoryDc, &direct->image))
+    // The clip every stamp's blit has: the whole surface less the shown boxes.
+    SelectClipRgn(dc, NULL);
+    RestoreClip();
+    if (!OpenDirectSurface(dc, &direct->surface) || !OpenDirectSurface(sphere.memoryDc, &direct->image))
         return 0;
     static RGBQUAD surfaceTable[256], imageTable[256];
     UINT n = GetDIBColorTable(dc, 0, 256, surfaceTable);
     if (n == 0 || GetDIBColorTable(sphere.memoryDc, 0, 256, imageTable) != n ||
         memcmp(surfaceTable, imageTable, n * sizeof(RGBQUAD)) != 0)
         return 0;
-    direct->boxCount = OverlayShownBoxes(dc, direct->boxes, MAX_SHOWN_BOXES);
     return 1;
-}
-
-// One rectangle of the surface copied from the image at the same place
-// moved by (sx, sy), less the shown boxes from box b on.
-void CopyOutsideBoxes(const DirectStamps* direct, RECT r, int sx, int sy, int b)
-{
-    if (r.left >= r.right || r.top >= r.bottom)
-        return;
-    if (b < direct->boxCount) {
-        const RECT* box = &direct->boxes[b];
-        if (box->left >= r.right || box->right <= r.left || box->top >= r.bottom || box->bottom <= r.top) {
-            CopyOutsideBoxes(direct, r, sx, sy, b + 1);
-            return;
-        }
-        int middleTop = r.top > box->top ? r.top : box->top;
-        int middleBottom = r.bottom < box->bottom ? r.bottom : box->bottom;
-        RECT piece;
-        SetRect(&piece, r.left, r.top, r.right, middleTop);
-        CopyOutsideBoxes(direct, piece, sx, sy, b + 1);
-        SetRect(&piece, r.left, middleBottom, r.right, r.bottom);
-        CopyOutsideBoxes(direct, piece, sx, sy, b + 1);
-        SetRect(&piece, r.left, middleTop, box->left < r.right ? box->left : r.right, middleBottom);
-        CopyOutsideBoxes(direct, piece, sx, sy, b + 1);
-        SetRect(&piece, box->right > r.left ? box->right : r.left, middleTop, r.right, middleBottom);
-        CopyOutsideBoxes(direct, piece, sx, sy, b + 1);
-        return;
-    }
-    const Bits8* d = &direct->surface;
-    const Bits8* i = &direct->image;
-    size_t count = (size_t)(r.right - r.left);
-    for (int y = r.top; y < r.bottom; ++y)
-        memcpy(d->row0 + (ptrdiff_t)y * d->stride + r.left, i->row0 + (ptrdiff_t)(y + sy) * i->stride + r.left + sx,
-               count);
 }
 
 // The rectangles of a region, in a buffer that lives until the next call
@@ -345,30 +284,13 @@ void DirectStamp(const DirectStamps* direct, const RECT* rects, int count, int d
         return;
     int sx = source - left, sy = source - top;
     ++sphereStampsCopied;
-    int clear = 1;   // no shown box reaches the stamp
-    for (int b = 0; b < direct->boxCount; ++b) {
-        RECT cut;
-        if (Intersect(&cut, &bound, &direct->boxes[b]))
-            clear = 0;
-    }
-    const Bits8* d = &direct->surface;
-    const Bits8* i = &direct->image;
     for (int n = 0; n < count; ++n) {
         RECT r = {rects[n].left + dx, rects[n].top + dy, rects[n].right + dx, rects[n].bottom + dy};
         if (!Intersect(&r, &r, &bound))
             continue;
-        if (!clear) {
-            CopyOutsideBoxes(direct, r, sx, sy, 0);
-            continue;
-        }
-        size_t bytes = (size_t)(r.right - r.left);
-        BYTE* target = d->row0 + (ptrdiff_t)r.top * d->stride + r.left;
-        const BYTE* from = i->row0 + (ptrdiff_t)(r.top + sy) * i->stride + r.left + sx;
-        for (int y = r.top; y < r.bottom; ++y) {
-            memcpy(target, from, bytes);
-            target += d->stride;
-            from += i->stride;
-        }
+        for (int y = r.top; y < r.bottom; ++y)
+            CopyDirectSpan(&direct->surface, y, r.left, r.right - 1,
+                           DirectRow(&direct->image, y + sy) + r.left + sx);
     }
 }
 
