@@ -720,8 +720,8 @@ int OpenDirectSurface(HDC dc, DirectSurface* s)
         return 0;
     POINT viewport, window;
     if (GetMapMode(dc) != MM_TEXT || GetGraphicsMode(dc) != GM_COMPATIBLE || GetROP2(dc) != R2_COPYPEN ||
-        !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) || viewport.x || viewport.y ||
-        window.x || window.y)
+        GetLayout(dc) != 0 || !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) || viewport.x ||
+        viewport.y || window.x || window.y)
         return 0;
     s->topDown = DibRowsTopDown(dc);
     if (s->topDown < 0)

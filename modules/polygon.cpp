@@ -162,7 +162,6 @@ enum {
     MAX_DIRECT_COPIES = 127,            // 2k + 2 must fit a byte
     SCRATCH_MARGIN = 2,                 // the 1-pixel outline around the vertices
     MAX_SCRATCH_PIXELS = 16 << 20,
-    MAX_DIRECT_CLIP_RECTS = 2048,
     PROBE_SIZE = 4
 };
 
@@ -437,39 +436,13 @@ static int DrawTilesDirect(HDC dc, HBRUSH fill, HPEN outlinePen)
     // Only an emulated surface, in plain device coordinates and copy mode.
     if (!EmulatedSurfacePalette(dc))
         return 0;
-    DIBSECTION section;
-    HGDIOBJ surfaceBitmap = GetCurrentObject(dc, OBJ_BITMAP);
-    if (!surfaceBitmap || GetObjectA(surfaceBitmap, sizeof(section), &section) != (int)sizeof(section) ||
-        section.dsBm.bmBitsPixel != 8 || !section.dsBm.bmBits)
+    // The surface's bits and its clip region, cut to the surface.
+    static DirectSurface surface;
+    if (!OpenDirectSurface(dc, &surface))
         return 0;
-    POINT viewport, window;
-    if (GetMapMode(dc) != MM_TEXT || GetGraphicsMode(dc) != GM_COMPATIBLE || GetROP2(dc) != R2_COPYPEN ||
-        GetLayout(dc) != 0 || !GetViewportOrgEx(dc, &viewport) || !GetWindowOrgEx(dc, &window) || viewport.x ||
-        viewport.y || window.x || window.y)
-        return 0;
-    BYTE* surfaceBits = (BYTE*)section.dsBm.bmBits;   // emulated surfaces are top-down
-    int surfaceStride = section.dsBm.bmWidthBytes;
-    int surfaceWidth = section.dsBm.bmWidth, surfaceHeight = section.dsBm.bmHeight;
-
-    // The clip region, cut to the surface.
-    static BYTE clipData[sizeof(RGNDATAHEADER) + MAX_DIRECT_CLIP_RECTS * sizeof(RECT)];
-    RECT whole = {0, 0, surfaceWidth, surfaceHeight};
-    const RECT* clips = &whole;
-    int clipCount = 1;
-    HRGN region = CreateRectRgn(0, 0, 0, 0);
-    if (!region)
-        return 0;
-    int clipped = GetClipRgn(dc, region);
-    if (clipped == 1) {
-        DWORD size = GetRegionData(region, 0, NULL);
-        if (size == 0 || size > sizeof(clipData) || !GetRegionData(region, sizeof(clipData), (RGNDATA*)clipData))
-            clipped = -1;
-        clips = (const RECT*)((RGNDATA*)clipData)->Buffer;
-        clipCount = (int)((RGNDATA*)clipData)->rdh.nCount;
-    }
-    DeleteObject(region);
-    if (clipped < 0)
-        return 0;
+    int surfaceWidth = surface.width, surfaceHeight = surface.height;
+    const RECT* clips = surface.clip;
+    int clipCount = surface.clipCount;
 
     // The copies in tile (0, 0) and the scratch area around them.
     static POINT points[MAX_DIRECT_COPIES][POLY_MAX_VERTICES];
@@ -645,7 +618,7 @@ static int DrawTilesDirect(HDC dc, HBRUSH fill, HPEN outlinePen)
             Area piece = {clips[c].left, clips[c].top, clips[c].right, clips[c].bottom};
             Cut(&piece, regions[r].left, regions[r].top, regions[r].right, regions[r].bottom);
             for (int y = piece.top; y < piece.bottom; ++y) {
-                BYTE* to = surfaceBits + (size_t)y * surfaceStride + piece.left;
+                BYTE* to = DirectRow(&surface, y) + piece.left;
                 const WORD* from = direct.best + (size_t)(y - area.top) * areaWidth + (piece.left - area.left);
                 PaintWinners(to, from, piece.right - piece.left, covered, fillByte, outlineByte);
             }
@@ -658,7 +631,7 @@ static int DrawTilesDirect(HDC dc, HBRUSH fill, HPEN outlinePen)
             continue;
         for (int y = piece.top; y < piece.bottom; ++y) {
             size_t row = (size_t)((y - inner.top) % periodY) * periodX;
-            BYTE* to = surfaceBits + (size_t)y * surfaceStride;
+            BYTE* to = DirectRow(&surface, y);
             int x = piece.left;
             int phase = (x - inner.left) % periodX;
             while (x < piece.right) {
