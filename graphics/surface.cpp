@@ -187,8 +187,154 @@ static void FillStaticLookup(void)
     }
 }
 
+// --- Conversion in bands -------------------------------------------------------
+//
+// A large surface is converted in horizontal bands, one per processor: the
+// palette thread converts the first band while helper threads convert the
+// others, so a 4K present takes a fraction of the time one core needs.
+
+enum { BAND_GRACE_MS = 2000, BAND_KILLED_CODE = 42 };
+
+int presentBandLimit = MAX_PRESENT_BANDS;
+
+struct ConvertBand {
+    HANDLE thread;
+    HANDLE start;        // set by the palette thread: rows y0..y1-1 are wanted
+    HANDLE done;         // set by the helper when they are converted
+    int y0, y1;
+    volatile LONG quit;
+};
+
+static ConvertBand convertBands[MAX_PRESENT_BANDS];
+static int convertBandCount = 1;
+// The lookup the helpers read; written only while every helper is idle.
+static DWORD bandLookup[256];
+
+static void ConvertRows(int y0, int y1, const DWORD* lookup)
+{
+    int width = drawSurface.width;
+    for (int y = y0; y < y1; ++y) {
+        const BYTE* source = drawSurface.bits + (size_t)y * drawSurface.stride;
+        DWORD* out = presentBuffer.bits + (size_t)y * width;
+        int x = 0;
+        for (; x + 4 <= width; x += 4) {
+            DWORD four;
+            memcpy(&four, source + x, 4);
+            out[x] = lookup[four & 255];
+            out[x + 1] = lookup[(four >> 8) & 255];
+            out[x + 2] = lookup[(four >> 16) & 255];
+            out[x + 3] = lookup[four >> 24];
+        }
+        for (; x < width; ++x)
+            out[x] = lookup[source[x]];
+    }
+}
+
+static DWORD WINAPI ConvertBandThread(LPVOID argument)
+{
+    ConvertBand* band = (ConvertBand*)argument;
+    for (;;) {
+        if (WaitForSingleObject(band->start, INFINITE) != WAIT_OBJECT_0 || band->quit)
+            return 0;
+        ConvertRows(band->y0, band->y1, bandLookup);
+        SetEvent(band->done);
+    }
+}
+
+static void StopConvertBands(void)
+{
+    for (int i = 1; i < convertBandCount; ++i) {
+        ConvertBand* band = &convertBands[i];
+        if (band->thread) {
+            band->quit = 1;
+            SetEvent(band->start);
+            if (WaitForSingleObject(band->thread, BAND_GRACE_MS) != WAIT_OBJECT_0)
+                TerminateThread(band->thread, BAND_KILLED_CODE);
+            CloseHandle(band->thread);
+        }
+        if (band->start)
+            CloseHandle(band->start);
+        if (band->done)
+            CloseHandle(band->done);
+    }
+    ZeroMemory(convertBands, sizeof(convertBands));
+    convertBandCount = 1;
+}
+
+int PresentBandCount(void)
+{
+    return convertBandCount;
+}
+
+// As many bands as processors (within the limit), each of a useful size;
+// a helper that cannot be had leaves the bands made so far.
+static void StartConvertBands(int width, int height)
+{
+    SYSTEM_INFO system;
+    ZeroMemory(&system, sizeof(system));
+    GetSystemInfo(&system);
+    int wanted = (int)system.dwNumberOfProcessors;
+    if (wanted > presentBandLimit)
+        wanted = presentBandLimit;
+    if (wanted > MAX_PRESENT_BANDS)
+        wanted = MAX_PRESENT_BANDS;
+    long long pixels = (long long)width * height;
+    while (wanted > 1 && pixels / wanted < MIN_BAND_PIXELS)
+        --wanted;
+    convertBandCount = 1;
+    for (int i = 1; i < wanted; ++i) {
+        ConvertBand* band = &convertBands[i];
+        band->quit = 0;
+        band->start = CreateEventA(NULL, FALSE, FALSE, NULL);
+        band->done = CreateEventA(NULL, FALSE, FALSE, NULL);
+        DWORD id = 0;
+        if (band->start && band->done)
+            band->thread = CreateThread(NULL, 0, ConvertBandThread, band, 0, &id);
+        convertBandCount = i + 1;
+        if (!band->thread)
+            break;
+    }
+    // Drop a last band whose helper did not start.
+    if (convertBandCount > 1 && !convertBands[convertBandCount - 1].thread) {
+        ConvertBand* band = &convertBands[convertBandCount - 1];
+        if (band->start)
+            CloseHandle(band->start);
+        if (band->done)
+            CloseHandle(band->done);
+        ZeroMemory(band, sizeof(*band));
+        --convertBandCount;
+    }
+}
+
+// Converts the whole surface: the first band here, the others by their
+// helpers. A helper that has ended (a fault) has its band converted here.
+static void ConvertSurface(const DWORD* lookup)
+{
+    int height = drawSurface.height;
+    int count = convertBandCount;
+    if (count <= 1) {
+        ConvertRows(0, height, lookup);
+        return;
+    }
+    memcpy(bandLookup, lookup, sizeof(bandLookup));
+    for (int i = 1; i < count; ++i) {
+        ConvertBand* band = &convertBands[i];
+        band->y0 = height * i / count;
+        band->y1 = height * (i + 1) / count;
+        SetEvent(band->start);
+    }
+    ConvertRows(0, height / count, lookup);
+    for (int i = 1; i < count; ++i) {
+        ConvertBand* band = &convertBands[i];
+        HANDLE waits[2] = {band->done, band->thread};
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+            ConvertRows(band->y0, band->y1, lookup);
+    }
+}
+
 static void DestroyPresentBuffer(void)
 {
+    StopConvertBands();
     if (presentBuffer.dc) {
         if (presentBuffer.oldBitmap)
             SelectObject(presentBuffer.dc, presentBuffer.oldBitmap);
@@ -220,6 +366,7 @@ static int CreatePresentBuffer(int width, int height)
     }
     presentBuffer.bits = (DWORD*)bits;
     presentBuffer.oldBitmap = SelectObject(presentBuffer.dc, presentBuffer.bitmap);
+    StartConvertBands(width, height);
     return 1;
 }
 
@@ -358,21 +505,7 @@ static void PresentNow(HDC target, const PALETTEENTRY* animated, double now)
 
     int width = drawSurface.width;
     int height = drawSurface.height;
-    for (int y = 0; y < height; ++y) {
-        const BYTE* source = drawSurface.bits + (size_t)y * drawSurface.stride;
-        DWORD* out = presentBuffer.bits + (size_t)y * width;
-        int x = 0;
-        for (; x + 4 <= width; x += 4) {
-            DWORD four;
-            memcpy(&four, source + x, 4);
-            out[x] = lookup[four & 255];
-            out[x + 1] = lookup[(four >> 8) & 255];
-            out[x + 2] = lookup[(four >> 16) & 255];
-            out[x + 3] = lookup[four >> 24];
-        }
-        for (; x < width; ++x)
-            out[x] = lookup[source[x]];
-    }
+    ConvertSurface(lookup);
     BitBlt(target, 0, 0, width, height, presentBuffer.dc, 0, 0, SRCCOPY);
     // The next conversion must not overwrite bits a batched blit still reads.
     GdiFlush();

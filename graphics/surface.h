@@ -78,6 +78,13 @@ void PaletteThreadWait(PaletteState* state, DWORD milliseconds);
 void PresentSurface(HDC target, const PALETTEENTRY* animated);
 // How many presents have reached a window so far (diagnostics, tests).
 LONG SurfacePresentCount(void);
+// Large surfaces are converted for a present in up to this many bands at
+// once, one per processor; 1 converts on the presenting thread alone. Read
+// when the surface is acquired.
+enum { MAX_PRESENT_BANDS = 4, MIN_BAND_PIXELS = 256 * 1024 };
+extern int presentBandLimit;
+// The bands of the surface acquired now (1 when none is or it is small).
+int PresentBandCount(void);
 
 // --- Tiling and symmetry ----------------------------------------------------
 

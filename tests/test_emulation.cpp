@@ -601,4 +601,84 @@ TEST(EmulatedSaver, PreviewRunsAndEndsWithItsParent)
     KillSaver(&saver);
 }
 
+// The window's picture, 32 bits a pixel.
+std::vector<DWORD> WindowPixels(HDC windowDc, int w, int h)
+{
+    std::vector<DWORD> pixels((size_t)w * h);
+    HDC memory = CreateCompatibleDC(windowDc);
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = 0;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, windowDc, 0, 0, SRCCOPY);
+    GdiFlush();
+    memcpy(pixels.data(), bits, pixels.size() * sizeof(DWORD));
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    return pixels;
+}
+
+// A large present is converted by several threads at once; every row must
+// come out as the presenting thread alone converts it.
+TEST(EmulationBands, LargePresentsInBandsShowWhatOneThreadShows)
+{
+    SetEmulationValue(-1);
+    const int w = 1000, h = 700;
+    HWND window = MakeWindow(0, 0, w, h);
+    ASSERT_NE(window, (HWND)0);
+    Pump(50);
+    PALETTEENTRY colours[PALETTE_ENTRIES];
+    for (int i = 0; i < PALETTE_ENTRIES; ++i)
+        colours[i] = {(BYTE)(i * 7), (BYTE)(255 - i), (BYTE)(i * 3 + 1), 0};
+    std::vector<DWORD> pictures[2];
+    int bands[2] = {0, 0};
+    for (int pass = 0; pass < 2; ++pass) {
+        presentBandLimit = pass == 0 ? 1 : MAX_PRESENT_BANDS;
+        int sw = 0, sh = 0;
+        HDC dc = AcquireDrawSurface(window, &sw, &sh);
+        ASSERT_EQ(paletteEmulation, 1);
+        bands[pass] = PresentBandCount();
+        int stride = 0;
+        BYTE* bits = SurfaceBits(dc, &stride);
+        ASSERT_NE(bits, nullptr);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                bits[y * stride + x] = (BYTE)((x * 5 + y * 11) % 256);
+        HDC own = GetDC(window);
+        // White first, so that a band left out cannot pass for the last picture.
+        RECT all = {0, 0, w, h};
+        FillRect(own, &all, (HBRUSH)GetStockObject(WHITE_BRUSH));
+        SetPresentPeriod(0);
+        SignalFrameDrawn();
+        PresentSurface(own, colours);
+        Pump(50);
+        pictures[pass] = WindowPixels(own, w, h);
+        ReleaseDC(window, own);
+        ReleaseDrawSurface(window, dc);
+    }
+    presentBandLimit = MAX_PRESENT_BANDS;
+    DestroyWindow(window);
+
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    EXPECT_EQ(bands[0], 1);
+    if (system.dwNumberOfProcessors > 1) {
+        EXPECT_GT(bands[1], 1) << "a large surface on several processors is converted in bands";
+    }
+    // Pixel (10, 0) holds byte 50, animated entry 40.
+    const PALETTEENTRY& e = colours[50 - STATIC_LOW];
+    EXPECT_EQ(pictures[0][10] & 0xFFFFFF, ((DWORD)e.peRed << 16) | ((DWORD)e.peGreen << 8) | e.peBlue);
+    size_t different = 0;
+    for (size_t i = 0; i < pictures[0].size(); ++i)
+        different += (pictures[0][i] & 0xFFFFFF) != (pictures[1][i] & 0xFFFFFF);
+    EXPECT_EQ(different, 0u);
+}
+
 }  // namespace
