@@ -7,8 +7,10 @@
 # Vivra.scr and bench/vivra_saver_probe.exe; default build, 15 s)
 # WINE and BENCH_WINEARCH choose another loader and prefix type (a 64-bit
 # build: WINE=/usr/lib/wine/wine64 BENCH_WINEARCH=win64). BENCH_MODULES lists
-# the single-module displays to run (default all nine); BENCH_FIRST_RUN=0
-# leaves out the first-run display. PROBE_BUILD takes the probe from another
+# the single-module displays to run (default all nine; "none" for none);
+# BENCH_FIRST_RUN=0 leaves out the first-run display. For comparison the same
+# X server then runs xscreensaver's "interference" (installed when missing;
+# BENCH_XSCREENSAVER=0 leaves it out). PROBE_BUILD takes the probe from another
 # build (to bench an older Vivra.scr).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -86,6 +88,34 @@ if [ "${BENCH_FIRST_RUN:-1}" != 0 ]; then
     run_display "first run ([R] Saved Sound)"
 fi
 for module in ${BENCH_MODULES:-Bezier Cyclic Pattern Plasma Polygon Sphere Stain Star Vortex}; do
+    [ "$module" = none ] && continue
     "$wine" reg add "$saver_key" /v Active /t REG_SZ /d "[D] $module" /f >/dev/null 2>&1
     run_display "[D] $module"
 done
+
+# Processor ticks (1/100 s) a Linux process has used, user plus system.
+ticks() {
+    awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0
+}
+
+# xscreensaver's "interference", full screen on the root window of the same X
+# server: a native X11 hack of similar motion, as a yardstick.
+if [ "${BENCH_XSCREENSAVER:-1}" != 0 ]; then
+    hack=/usr/libexec/xscreensaver/interference
+    if [ ! -x "$hack" ] && [ "$(id -u)" -eq 0 ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq xscreensaver-data-extra >/dev/null 2>&1 || true
+    fi
+    if [ -x "$hack" ]; then
+        "$hack" -root >/dev/null 2>&1 &
+        hack_pid=$!
+        sleep 2
+        h0=$(ticks "$hack_pid"); x0=$(ticks "$vivra_xvfb_pid"); t0=$(date +%s.%N)
+        sleep "$seconds"
+        h1=$(ticks "$hack_pid"); x1=$(ticks "$vivra_xvfb_pid"); t1=$(date +%s.%N)
+        kill "$hack_pid" 2>/dev/null || true
+        awk -v h="$((h1 - h0))" -v x="$((x1 - x0))" -v t0="$t0" -v t1="$t1" 'BEGIN {
+            s = (t1 - t0) * 100; printf "%-28s %8s %6.1f%% %6.1f%% %7s\n", "xscreensaver interference", "-", 100 * h / s, 100 * x / s, "-" }'
+    else
+        printf '%-28s  not installed\n' "xscreensaver interference"
+    fi
+fi
