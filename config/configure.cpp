@@ -107,10 +107,14 @@ int IsSetupProgram(void)
 
 void TestAllSettings(void)
 {
+    // A second test before the first has ended finds the test display
+    // active: the name to come back to is still the one of the first.
+    if (!testRunning) {
+        activeBeforeTest[0] = 0;
+        ReadSaverValue("Active", REG_SZ, activeBeforeTest, sizeof(activeBeforeTest));
+        activeBeforeTest[sizeof(activeBeforeTest) - 1] = 0;
+    }
     testRunning = 1;
-    activeBeforeTest[0] = 0;
-    ReadSaverValue("Active", REG_SZ, activeBeforeTest, sizeof(activeBeforeTest));
-    activeBeforeTest[sizeof(activeBeforeTest) - 1] = 0;
     SaveDisplay(TEST_DISPLAY);
 
     // Quoted, so that a folder with blanks still names this program.

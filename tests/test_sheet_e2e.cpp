@@ -12,6 +12,7 @@
 #include "settings/registry.h"
 #include <commctrl.h>
 #include <prsht.h>
+#include <tlhelp32.h>
 #include <map>
 #include <set>
 #include <string>
@@ -269,6 +270,41 @@ void CloseTestSaver(HWND saver)
     }
 }
 
+// Waits until the sheet has started `expected` test savers, then closes
+// each once it shows its window and waits until all have ended; returns how
+// many there were.
+int CloseTestSavers(DWORD sheetProcess, size_t expected)
+{
+    std::vector<std::pair<DWORD, HANDLE>> savers;
+    DWORD start = GetTickCount();
+    while (savers.size() < expected && GetTickCount() - start < START_TIMEOUT) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry;
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            int known = 0;
+            for (const auto& saver : savers)
+                known |= saver.first == entry.th32ProcessID;
+            HANDLE saver = entry.th32ParentProcessID == sheetProcess && !known
+                                   ? OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID) : 0;
+            if (saver)
+                savers.push_back({entry.th32ProcessID, saver});
+        }
+        CloseHandle(snapshot);
+        Sleep(20);
+    }
+    for (const auto& saver : savers) {
+        start = GetTickCount();
+        while (WaitForSingleObject(saver.second, 200) != WAIT_OBJECT_0 && GetTickCount() - start < START_TIMEOUT) {
+            HWND window = FindProcessWindow(saver.first, NULL);
+            if (window)
+                PostMessageA(window, WM_KEYDOWN, VK_SPACE, 0);
+        }
+        CloseHandle(saver.second);
+    }
+    return (int)savers.size();
+}
+
 // The sheet comes back to the front after a test run, as it does when the
 // test saver closes.
 void ReturnToSheet(HWND sheet)
@@ -511,6 +547,17 @@ TEST_F(SheetTest, TestRunsLeaveNothingBehind)
     saver = WaitTestSaver(process.info.dwProcessId, START_TIMEOUT);
     ASSERT_TRUE(saver) << "no test saver";
     CloseTestSaver(saver);
+    ReturnToSheet(sheet);
+    EXPECT_EQ(ReadActive(), activeBefore);
+    EXPECT_FALSE(DisplayExists(TEST_DISPLAY));
+
+    // Preview pressed twice before the sheet has lost the focus: the second
+    // press finds the test display active, and the user's display still
+    // comes back.
+    main = SelectSheetPage(sheet, PAGE_MAIN);
+    PostClick(main, IDC_PREVIEW);
+    PostClick(main, IDC_PREVIEW);
+    EXPECT_EQ(CloseTestSavers(process.info.dwProcessId, 2), 2);
     ReturnToSheet(sheet);
     EXPECT_EQ(ReadActive(), activeBefore);
     EXPECT_FALSE(DisplayExists(TEST_DISPLAY));
