@@ -149,8 +149,9 @@ void EndTest(void)
     if (!testRunning)
         return;
     testRunning = 0;
-    DeleteDisplay(TEST_DISPLAY);
+    // "Active" first: a sheet ended in between keeps the user's display.
     WriteSaverValue("Active", REG_SZ, activeBeforeTest, (DWORD)strlen(activeBeforeTest) + 1);
+    DeleteDisplay(TEST_DISPLAY);
     if (displayListWindow && IsWindow(displayListWindow)) {
         ListDisplays(displayListWindow, unsavedChanges);
         // The list's edit field shows "Scratch" while changes are unsaved,

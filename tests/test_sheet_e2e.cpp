@@ -561,7 +561,17 @@ TEST_F(SheetTest, TestRunsLeaveNothingBehind)
     ReturnToSheet(sheet);
     EXPECT_EQ(ReadActive(), activeBefore);
     EXPECT_FALSE(DisplayExists(TEST_DISPLAY));
-    Finish(PSBTN_CANCEL);
+
+    // A sheet ended while it removes the test display has put "Active" back.
+    ClickButton(main, IDC_PREVIEW);
+    saver = WaitTestSaver(process.info.dwProcessId, START_TIMEOUT);
+    ASSERT_TRUE(saver) << "no test saver";
+    KillWatch watch;
+    ASSERT_TRUE(StartKillWatch(&watch, process.info.hProcess, (SAVED_KEY "\\" TEST_DISPLAY)));
+    CloseTestSaver(saver);
+    PostMessageA(sheet, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_TRUE(EndKillWatch(&watch, 60000)) << "the sheet was not ended while it removed the test display";
+    EXPECT_EQ(ReadActive(), activeBefore);
 }
 
 TEST_F(SheetTest, PagesLookRightAt96And144Dpi)
