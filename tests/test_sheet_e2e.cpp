@@ -429,6 +429,20 @@ TEST_F(SheetTest, ModuleAndMainPagesEditTheSettings)
     // Main Settings: save a display under a name, choose another, delete.
     main = SelectSheetPage(sheet, PAGE_MAIN);
     EXPECT_EQ(ControlText(main, IDC_DISPLAY_LIST), "Scratch") << "changes are shown as Scratch";
+    // A name that cannot be saved: the user learns why, the list gains no
+    // display that does not exist, and the changes are still unsaved.
+    SetControlText(main, IDC_DISPLAY_LIST, "Stars\\Night", 0);
+    PostClick(main, IDC_SAVE_DISPLAY);
+    HWND refusal = WaitProcessDialog(process.info.dwProcessId, sheet, "Invalid display name!", 20000);
+    ASSERT_TRUE(refusal) << "no word on the refused name";
+    EXPECT_NE(ControlText(refusal, 0xFFFF).find("backslash"), std::string::npos) << ControlText(refusal, 0xFFFF);
+    PostMessageA(refusal, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 100 && IsWindow(refusal); ++i)
+        Sleep(100);
+    EXPECT_FALSE(SelectComboString(main, IDC_DISPLAY_LIST, "Stars\\Night"));
+    SelectSheetPage(sheet, PAGE_BEZIER);
+    main = SelectSheetPage(sheet, PAGE_MAIN);
+    EXPECT_EQ(ControlText(main, IDC_DISPLAY_LIST), "Scratch") << "the changes count as saved";
     SetControlText(main, IDC_DISPLAY_LIST, "My Stars", 0);
     ClickButton(main, IDC_SAVE_DISPLAY);
     EXPECT_TRUE(DisplayExists("My Stars"));
