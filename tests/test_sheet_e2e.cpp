@@ -149,10 +149,12 @@ protected:
         EXPECT_TRUE(process.sheet != NULL) << "no configuration sheet appeared";
         return process.sheet;
     }
-    // Presses OK or Cancel and waits for the process to end.
+    // Presses OK or Cancel (or nothing, for -1) and waits for the process
+    // to end.
     void Finish(int button)
     {
-        PressSheetButton(process.sheet, button);
+        if (button >= 0)
+            PressSheetButton(process.sheet, button);
         EXPECT_TRUE(WaitSheetExit(&process, 120000)) << "the sheet did not close";
         EXPECT_EQ(SheetExitCode(&process), 0u);
     }
@@ -460,9 +462,11 @@ TEST_F(SheetTest, ModuleAndMainPagesEditTheSettings)
     // A module box changed, then OK: "Scratch" holds it and is active.
     ClickButton(main, IDC_MAIN_STAR);
     EXPECT_EQ(ControlText(main, IDC_DISPLAY_LIST), "Scratch");
+    // Typed and confirmed with Enter: the box never loses the focus.
     star = SelectSheetPage(sheet, PAGE_STAR);
-    SetControlText(star, ROW_VALUE_BOX + 1, "77", 1);
-    Finish(PSBTN_OK);
+    SetControlText(star, ROW_VALUE_BOX + 1, "77", 0);
+    PressEnter(star, ROW_VALUE_BOX + 1);
+    Finish(-1);
     EXPECT_EQ(ReadActive(), "Scratch");
     EXPECT_EQ(DisplayModules("Scratch"), (std::set<std::string>{"Bezier", "Star"}));
     DWORD size = 0;
