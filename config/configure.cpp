@@ -107,10 +107,14 @@ int IsSetupProgram(void)
 
 void TestAllSettings(void)
 {
+    // A second test before the first has ended finds the test display
+    // active: the name to come back to is still the one of the first.
+    if (!testRunning) {
+        activeBeforeTest[0] = 0;
+        ReadSaverValue("Active", REG_SZ, activeBeforeTest, sizeof(activeBeforeTest));
+        activeBeforeTest[sizeof(activeBeforeTest) - 1] = 0;
+    }
     testRunning = 1;
-    activeBeforeTest[0] = 0;
-    ReadSaverValue("Active", REG_SZ, activeBeforeTest, sizeof(activeBeforeTest));
-    activeBeforeTest[sizeof(activeBeforeTest) - 1] = 0;
     SaveDisplay(TEST_DISPLAY);
 
     // Quoted, so that a folder with blanks still names this program.
@@ -145,8 +149,9 @@ void EndTest(void)
     if (!testRunning)
         return;
     testRunning = 0;
-    DeleteDisplay(TEST_DISPLAY);
+    // "Active" first: a sheet ended in between keeps the user's display.
     WriteSaverValue("Active", REG_SZ, activeBeforeTest, (DWORD)strlen(activeBeforeTest) + 1);
+    DeleteDisplay(TEST_DISPLAY);
     if (displayListWindow && IsWindow(displayListWindow)) {
         ListDisplays(displayListWindow, unsavedChanges);
         // The list's edit field shows "Scratch" while changes are unsaved,

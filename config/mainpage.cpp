@@ -136,15 +136,37 @@ static LRESULT FindDisplayItem(HWND list, const char* name)
     }
 }
 
+// Tells the user why a display could not be saved under the name typed.
+static void ShowSaveRefused(HWND page, const char* name)
+{
+    char text[DISPLAY_NAME_SIZE + 256];
+    if (ValidDisplayName(name)) {
+        snprintf(text, sizeof(text), "The display \"%s\" could not be saved.\n\nYour changes are kept.", name);
+        MessageBoxA(page, text, "Save Selection", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    snprintf(text, sizeof(text),
+             "\"%s\" cannot be the name of a display: a display name may not contain a backslash (\\) and may "
+             "not be \".\" or \"..\".\n\nYour changes are kept.  Please choose another name.",
+             name);
+    MessageBoxA(page, text, "Invalid display name!", MB_OK | MB_ICONEXCLAMATION);
+}
+
 static void SaveSelection(HWND page)
 {
     ReadMainPage(page);
     char name[128] = "";
     GetDlgItemTextA(page, IDC_DISPLAY_LIST, name, sizeof(name));
+    const char* display = name[0] ? name : SCRATCH_DISPLAY;
+    // A refused name stores nothing: the list gains no item for it and the
+    // changes stay unsaved, so OK still keeps them as "Scratch".
+    if (!SaveDisplay(display)) {
+        ShowSaveRefused(page, display);
+        return;
+    }
     HWND list = GetDlgItem(page, IDC_DISPLAY_LIST);
     if (name[0] && SendMessageA(list, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)name) == CB_ERR)
         SendMessageA(list, CB_ADDSTRING, 0, (LPARAM)name);
-    SaveDisplay(name[0] ? name : SCRATCH_DISPLAY);
     unsavedChanges = 0;
 }
 

@@ -326,6 +326,14 @@ static void ReadBoxes(HWND page, int module)
         unsavedChanges = 1;
 }
 
+// What the boxes (and the Slide Show's file name) show, into the module.
+static void ReadPage(HWND page, int module)
+{
+    ReadBoxes(page, module);
+    if (module == MODULE_BITMAP)
+        ReadPicturePath(page);
+}
+
 static void SliderMoved(HWND page, int module, HWND slider)
 {
     int id = GetDlgCtrlID(slider);
@@ -429,6 +437,13 @@ INT_PTR CALLBACK ModulePageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
             SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
             return TRUE;
         }
+        // OK pressed with Enter in a box, or another tab chosen: the box
+        // may not have lost the focus yet, so what it shows is read now.
+        if (header->code == PSN_KILLACTIVE) {
+            ReadPage(page, module);
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, FALSE);
+            return TRUE;
+        }
         if (header->code == UDN_DELTAPOS) {
             SetWindowLongPtrA(page, DWLP_MSGRESULT, SpinMoved(page, module, (const NMUPDOWN*)lParam));
             return TRUE;
@@ -447,9 +462,7 @@ INT_PTR CALLBACK ModulePageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
             return TRUE;
         }
         if (code == EN_KILLFOCUS) {
-            ReadBoxes(page, module);
-            if (module == MODULE_BITMAP)
-                ReadPicturePath(page);
+            ReadPage(page, module);
             return TRUE;
         }
         if (code != BN_CLICKED)

@@ -440,11 +440,13 @@ static void EndTestRun(void)
 {
     if (!testRun)
         return;
-    DeleteDisplay(TEST_DISPLAY);
-    // Nothing remembered (another test run was under way when this one
-    // began): that run puts its own name back.
+    // "Active" before the display goes: a run ended in between (a log-off,
+    // a kill) leaves a stray test display, never a lost "Active". Nothing
+    // remembered (another test run was under way when this one began):
+    // that run puts its own name back.
     if (savedActive[0])
         WriteSaverValue("Active", REG_SZ, savedActive, (DWORD)strlen(savedActive) + 1);
+    DeleteDisplay(TEST_DISPLAY);
     testRun = 0;
 }
 

@@ -567,11 +567,11 @@ int ImportSettingsFile(const char* fileName, const char* display)
     return result;
 }
 
-int ImportDisplayFile(HWND owner, const char* fileName, char* name)
+int ImportDisplayFile(HWND owner, const char* fileName, char* imported)
 {
-    char local[DIALOG_NAME_SIZE];
-    if (!name)
-        name = local;
+    // The caller learns the name only once the display is there: a file
+    // declined or refused names no display to choose.
+    char name[DIALOG_NAME_SIZE];
     DisplayNameOfFile(fileName, name, DIALOG_NAME_SIZE);
     char path[KEY_PATH_SIZE];
     if (DisplayKeyPath(name, path, sizeof(path)) && KeyExists(path)) {
@@ -586,6 +586,8 @@ int ImportDisplayFile(HWND owner, const char* fileName, char* name)
     HWND list = owner ? GetDlgItem(owner, DISPLAY_LIST_ID) : 0;
     if (list && SendMessageA(list, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)name) == CB_ERR)
         SendMessageA(list, CB_ADDSTRING, 0, (LPARAM)name);
+    if (imported)
+        lstrcpynA(imported, name, DIALOG_NAME_SIZE);
     return 1;
 }
 
@@ -630,6 +632,7 @@ int ImportDisplays(HWND owner, char* name)
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return 0;
     int position = end;
+    int imported = 0;
     while (position < DIALOG_NAME_SIZE - 1) {
         // A blank-separated list ends at its terminating zero.
         if (separator && !files[position])
@@ -641,7 +644,7 @@ int ImportDisplays(HWND owner, char* name)
             break;
         char path[2 * DIALOG_NAME_SIZE];
         snprintf(path, sizeof(path), "%s\\%.*s", directory, position - start, files + start);
-        ImportDisplayFile(owner, path, name);
+        imported |= ImportDisplayFile(owner, path, name);
     }
-    return 1;
+    return imported;
 }

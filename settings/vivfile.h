@@ -16,8 +16,9 @@ int ExportDisplay(HWND owner, const char* display);
 // display cannot be opened (the file then holds only the magic) or the file
 // cannot be written.
 int WriteDisplayFile(const char* display, const char* fileName);
-// Asks for one or more files and imports each; `name` (260 characters, may
-// be null) receives the last imported display's name.
+// Asks for one or more files and imports each; 1 when at least one was
+// imported. `name` (260 characters, may be null) receives the last imported
+// display's name and is left alone when none was imported.
 int ImportDisplays(HWND owner, char* name = 0);
 // Imports one file under its base name, asking before it replaces a display;
 // adds the name to the owner's display list. `name` as above.

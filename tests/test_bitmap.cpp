@@ -18,9 +18,10 @@ namespace {
 
 enum { DISPLAY_TYPE = 0, FORCE_GRADIENT = 1, DURATION = 2, SMOOTHING = 3, RANDOM_ORDER = 4, FROM_SCREEN = 5 };
 
-// A picture of four grey quarters: top left 60, top right 180, bottom left
-// 120, bottom right 30.
-TestPicture Quarters(int w, int h)
+// A picture of four grey quarters, by default top left 60, top right 180,
+// bottom left 120, bottom right 30.
+TestPicture Quarters(int w, int h, DWORD topLeft = 60, DWORD topRight = 180, DWORD bottomLeft = 120,
+                     DWORD bottomRight = 30)
 {
     TestPicture p;
     p.width = w;
@@ -28,7 +29,7 @@ TestPicture Quarters(int w, int h)
     p.pixels.resize((size_t)w * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            DWORD g = y < h / 2 ? (x < w / 2 ? 60 : 180) : (x < w / 2 ? 120 : 30);
+            DWORD g = y < h / 2 ? (x < w / 2 ? topLeft : topRight) : (x < w / 2 ? bottomLeft : bottomRight);
             p.pixels[(size_t)y * w + x] = g * 0x010101;
         }
     return p;
@@ -128,6 +129,59 @@ TEST_F(Bitmap, EightBitPictureKeepsItsIndicesCentredAtNaturalSize)
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(CountDrawn(&surface, 0, 0, 100, 20), 0) << "nothing above the picture";
     EXPECT_EQ(CountDrawn(&surface, 0, 0, 35, 60), 0) << "nothing left of it";
+}
+
+// Tiles: the 20 x 16 picture, then copies across and down; "mirrored"
+// turns every other copy over, "plain" repeats it one pixel to the left.
+// Smoothing: each 3 x 3 pass carries the edge between the halves one
+// column further into the dark half.
+TEST_F(Bitmap, TilesAndSmoothingShapeThePainting)
+{
+    std::string dir = FreshPictureFolder("bitmap_tiles");
+    std::string quarters = dir + "\\quarters.bmp", halves = dir + "\\halves.bmp";
+    ASSERT_TRUE(WriteBmp(quarters.c_str(), Quarters(20, 16), 24, BMP_PLAIN, 0));
+    ASSERT_TRUE(WriteBmp(halves.c_str(), Quarters(20, 16, 60, 180, 60, 180), 24, BMP_PLAIN, 0));
+    struct Point {
+        int x, y, entry;
+    };
+    struct Case {
+        int displayType, smoothing;
+        const char* file;
+        int w, h;
+        Point points[4];
+    } cases[] = {
+        // The copy right of the first: its right half, then its left.
+        {2, 0, "quarters", 64, 48, {{22, 2, 180}, {35, 2, 60}, {2, 18, 120}, {2, 28, 60}}},
+        {3, 0, "quarters", 64, 48, {{22, 2, 60}, {35, 2, 180}, {2, 18, 60}, {2, 28, 120}}},
+        // Natural size on a surface of the picture's size; -1: between the
+        // two greys.
+        {0, 0, "halves", 20, 16, {{7, 8, 60}, {8, 8, 60}, {9, 8, 60}, {10, 8, 180}}},
+        {0, 1, "halves", 20, 16, {{7, 8, 60}, {8, 8, 60}, {9, 8, -1}, {10, 8, -1}}},
+        {0, 2, "halves", 20, 16, {{6, 8, 60}, {7, 8, 60}, {8, 8, -1}, {9, 8, -1}}},
+    };
+    for (const Case& c : cases) {
+        Open(c.w, c.h, strcmp(c.file, "halves") == 0 ? halves : quarters);
+        ClearTestSurface(&surface);
+        Set(DISPLAY_TYPE, c.displayType);
+        Set(SMOOTHING, c.smoothing);
+        Begin(9);
+        ASSERT_TRUE(WaitPainted(1)) << c.displayType << "/" << c.smoothing;
+        GdiFlush();
+        EXPECT_EQ(Drawn(), c.w * c.h) << "type " << c.displayType << " leaves the surface partly bare";
+        for (const Point& p : c.points) {
+            int entry = Entry(&surface, p.x, p.y);
+            if (p.entry >= 0)
+                EXPECT_EQ(entry, p.entry) << "type " << c.displayType << ", smoothing " << c.smoothing << " at ("
+                                          << p.x << ", " << p.y << ")";
+            else
+                EXPECT_TRUE(entry > 60 && entry < 180) << "smoothing " << c.smoothing << " leaves the edge at "
+                                                       << p.x << " sharp: " << entry;
+        }
+        BitmapClose(record);
+        CloseTestSurface(&surface);
+    }
+    record = &moduleTable[MODULE_BITMAP];
+    ASSERT_TRUE(OpenTestSurface(&surface, 8, 8));   // for the fixture's tear-down
 }
 
 TEST_F(Bitmap, PicturesFollowInTurnAfterTheDuration)

@@ -212,10 +212,9 @@ TEST_F(Setup, InstallsFilesDisplaysAndSettings)
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, SAVER_KEY, "VivraDir"), destination);
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, SAVER_KEY, "Slogan"), DistributionSlogan().substr(0, 255));
     std::string uninstall = ReadRegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString");
-    if (FileExists(destination + "\\UnInstall.EXE")) {
-        EXPECT_EQ(uninstall, destination + "\\UnInstall.EXE");
-        EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName"), "The Vivarent Screen Saver");
-    }
+    EXPECT_TRUE(FileExists(destination + "\\UnInstall.EXE")) << "the uninstaller is always built and installed";
+    EXPECT_EQ(uninstall, destination + "\\UnInstall.EXE");
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName"), "The Vivarent Screen Saver");
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE,
                                  "SOFTWARE\\Microsoft\\Shared Tools\\Graphics Filters\\Import\\Vivra PNG", "Path"),
               destination + "\\VIVIMP32.FLT")

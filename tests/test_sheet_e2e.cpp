@@ -12,6 +12,7 @@
 #include "settings/registry.h"
 #include <commctrl.h>
 #include <prsht.h>
+#include <tlhelp32.h>
 #include <map>
 #include <set>
 #include <string>
@@ -148,10 +149,12 @@ protected:
         EXPECT_TRUE(process.sheet != NULL) << "no configuration sheet appeared";
         return process.sheet;
     }
-    // Presses OK or Cancel and waits for the process to end.
+    // Presses OK or Cancel (or nothing, for -1) and waits for the process
+    // to end.
     void Finish(int button)
     {
-        PressSheetButton(process.sheet, button);
+        if (button >= 0)
+            PressSheetButton(process.sheet, button);
         EXPECT_TRUE(WaitSheetExit(&process, 120000)) << "the sheet did not close";
         EXPECT_EQ(SheetExitCode(&process), 0u);
     }
@@ -267,6 +270,41 @@ void CloseTestSaver(HWND saver)
         }
         CloseHandle(handle);
     }
+}
+
+// Waits until the sheet has started `expected` test savers, then closes
+// each once it shows its window and waits until all have ended; returns how
+// many there were.
+int CloseTestSavers(DWORD sheetProcess, size_t expected)
+{
+    std::vector<std::pair<DWORD, HANDLE>> savers;
+    DWORD start = GetTickCount();
+    while (savers.size() < expected && GetTickCount() - start < START_TIMEOUT) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry;
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            int known = 0;
+            for (const auto& saver : savers)
+                known |= saver.first == entry.th32ProcessID;
+            HANDLE saver = entry.th32ParentProcessID == sheetProcess && !known
+                                   ? OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID) : 0;
+            if (saver)
+                savers.push_back({entry.th32ProcessID, saver});
+        }
+        CloseHandle(snapshot);
+        Sleep(20);
+    }
+    for (const auto& saver : savers) {
+        start = GetTickCount();
+        while (WaitForSingleObject(saver.second, 200) != WAIT_OBJECT_0 && GetTickCount() - start < START_TIMEOUT) {
+            HWND window = FindProcessWindow(saver.first, NULL);
+            if (window)
+                PostMessageA(window, WM_KEYDOWN, VK_SPACE, 0);
+        }
+        CloseHandle(saver.second);
+    }
+    return (int)savers.size();
 }
 
 // The sheet comes back to the front after a test run, as it does when the
@@ -393,6 +431,20 @@ TEST_F(SheetTest, ModuleAndMainPagesEditTheSettings)
     // Main Settings: save a display under a name, choose another, delete.
     main = SelectSheetPage(sheet, PAGE_MAIN);
     EXPECT_EQ(ControlText(main, IDC_DISPLAY_LIST), "Scratch") << "changes are shown as Scratch";
+    // A name that cannot be saved: the user learns why, the list gains no
+    // display that does not exist, and the changes are still unsaved.
+    SetControlText(main, IDC_DISPLAY_LIST, "Stars\\Night", 0);
+    PostClick(main, IDC_SAVE_DISPLAY);
+    HWND refusal = WaitProcessDialog(process.info.dwProcessId, sheet, "Invalid display name!", 20000);
+    ASSERT_TRUE(refusal) << "no word on the refused name";
+    EXPECT_NE(ControlText(refusal, 0xFFFF).find("backslash"), std::string::npos) << ControlText(refusal, 0xFFFF);
+    PostMessageA(refusal, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 100 && IsWindow(refusal); ++i)
+        Sleep(100);
+    EXPECT_FALSE(SelectComboString(main, IDC_DISPLAY_LIST, "Stars\\Night"));
+    SelectSheetPage(sheet, PAGE_BEZIER);
+    main = SelectSheetPage(sheet, PAGE_MAIN);
+    EXPECT_EQ(ControlText(main, IDC_DISPLAY_LIST), "Scratch") << "the changes count as saved";
     SetControlText(main, IDC_DISPLAY_LIST, "My Stars", 0);
     ClickButton(main, IDC_SAVE_DISPLAY);
     EXPECT_TRUE(DisplayExists("My Stars"));
@@ -410,9 +462,11 @@ TEST_F(SheetTest, ModuleAndMainPagesEditTheSettings)
     // A module box changed, then OK: "Scratch" holds it and is active.
     ClickButton(main, IDC_MAIN_STAR);
     EXPECT_EQ(ControlText(main, IDC_DISPLAY_LIST), "Scratch");
+    // Typed and confirmed with Enter: the box never loses the focus.
     star = SelectSheetPage(sheet, PAGE_STAR);
-    SetControlText(star, ROW_VALUE_BOX + 1, "77", 1);
-    Finish(PSBTN_OK);
+    SetControlText(star, ROW_VALUE_BOX + 1, "77", 0);
+    PressEnter(star, ROW_VALUE_BOX + 1);
+    Finish(-1);
     EXPECT_EQ(ReadActive(), "Scratch");
     EXPECT_EQ(DisplayModules("Scratch"), (std::set<std::string>{"Bezier", "Star"}));
     DWORD size = 0;
@@ -514,7 +568,28 @@ TEST_F(SheetTest, TestRunsLeaveNothingBehind)
     ReturnToSheet(sheet);
     EXPECT_EQ(ReadActive(), activeBefore);
     EXPECT_FALSE(DisplayExists(TEST_DISPLAY));
-    Finish(PSBTN_CANCEL);
+
+    // Preview pressed twice before the sheet has lost the focus: the second
+    // press finds the test display active, and the user's display still
+    // comes back.
+    main = SelectSheetPage(sheet, PAGE_MAIN);
+    PostClick(main, IDC_PREVIEW);
+    PostClick(main, IDC_PREVIEW);
+    EXPECT_EQ(CloseTestSavers(process.info.dwProcessId, 2), 2);
+    ReturnToSheet(sheet);
+    EXPECT_EQ(ReadActive(), activeBefore);
+    EXPECT_FALSE(DisplayExists(TEST_DISPLAY));
+
+    // A sheet ended while it removes the test display has put "Active" back.
+    ClickButton(main, IDC_PREVIEW);
+    saver = WaitTestSaver(process.info.dwProcessId, START_TIMEOUT);
+    ASSERT_TRUE(saver) << "no test saver";
+    KillWatch watch;
+    ASSERT_TRUE(StartKillWatch(&watch, process.info.hProcess, (SAVED_KEY "\\" TEST_DISPLAY)));
+    CloseTestSaver(saver);
+    PostMessageA(sheet, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_TRUE(EndKillWatch(&watch, 60000)) << "the sheet was not ended while it removed the test display";
+    EXPECT_EQ(ReadActive(), activeBefore);
 }
 
 TEST_F(SheetTest, PagesLookRightAt96And144Dpi)

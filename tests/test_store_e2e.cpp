@@ -202,6 +202,17 @@ TEST_F(StoreRun, TestRunOfAFileLeavesNothingBehind)
     EXPECT_FALSE(KeyExists(DisplayPath(TEST_DISPLAY).c_str()));
     EXPECT_EQ(ActiveName(), "Mine");
     EXPECT_TRUE(KeyExists((DisplayPath("Mine") + "\\Modules\\Bezier").c_str()));
+
+    // A run ended while it removes the test display has put "Mine" back.
+    KillSaver(&saver);
+    ASSERT_TRUE(StartSaver(("/S " + file).c_str(), &saver, 20000));
+    ASSERT_NE(saver.window, nullptr);
+    ASSERT_GE(WaitFrames(saver.window, 3, 20000), 3);
+    KillWatch watch;
+    ASSERT_TRUE(StartKillWatch(&watch, saver.info.hProcess, DisplayPath(TEST_DISPLAY).c_str()));
+    PostMessageA(saver.window, WM_KEYDOWN, 'Q', 0);
+    EXPECT_TRUE(EndKillWatch(&watch, 20000)) << "the saver was not ended while it removed the test display";
+    EXPECT_EQ(ActiveName(), "Mine");
 }
 
 TEST_F(StoreRun, OverlappingTestRunsPutTheUsersDisplayBack)

@@ -1193,6 +1193,28 @@ TEST_F(Dialogs, ImportTakesOneOrSeveralFiles)
     EXPECT_EQ(ListCount("First"), 1);
     EXPECT_EQ(ListCount("Second"), 1);
 
+    // "First" anew, "Second" declined, a damaged file refused: the name
+    // handed back is the last one imported, never one that was not.
+    ASSERT_TRUE(DeleteDisplay("First"));
+    WriteFileBytes(folder + "\\Broken.VIV", Magic());
+    name[0] = 0;
+    Answer(IDNO);
+    Drive("\"First.VIV\" \"Second.VIV\" \"Broken.VIV\"", IDOK);
+    EXPECT_EQ(ImportDisplays(page, name), 1);
+    Finish();
+    Stop();
+    EXPECT_EQ(answerer.seen, 1);
+    EXPECT_STREQ(name, "First");
+    EXPECT_EQ(ListCount("Broken"), 0);
+    // Nothing imported at all: no name, and no success.
+    name[0] = 0;
+    Answer(IDNO);
+    Drive("\"Second.VIV\" \"Broken.VIV\"", IDOK);
+    EXPECT_EQ(ImportDisplays(page, name), 0);
+    Finish();
+    Stop();
+    EXPECT_STREQ(name, "");
+
     Drive("", IDCANCEL);
     EXPECT_EQ(ImportDisplays(page, name), 0);
     Finish();

@@ -248,3 +248,61 @@ void CloseSaverCleanly(SaverProcess* saver)
     EXPECT_EQ(code, 0u);
     KillSaver(saver);
 }
+
+enum { KILL_WATCH_KEYS = 2000 };
+// Sorted first among the keys below, so the deletion starts with it.
+#define KILL_WATCH_BACKLOG "\\0 Backlog"
+
+static DWORD WINAPI WatchDeletion(LPVOID parameter)
+{
+    KillWatch* watch = (KillWatch*)parameter;
+    std::string backlog = std::string(watch->path) + KILL_WATCH_BACKLOG;
+    while (!watch->stop && WaitForSingleObject(watch->process, 0) != WAIT_OBJECT_0) {
+        HKEY key;
+        DWORD keys = 0;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, backlog.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            RegQueryInfoKeyA(key, NULL, NULL, NULL, &keys, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
+            RegCloseKey(key);
+        }
+        if (keys < KILL_WATCH_KEYS) {
+            TerminateProcess(watch->process, 1);
+            WaitForSingleObject(watch->process, 5000);
+            watch->killed = KeyExists(watch->path);
+            break;
+        }
+        Sleep(1);   // deleting the keys takes some 200 ms
+    }
+    return 0;
+}
+
+int StartKillWatch(KillWatch* watch, HANDLE process, const char* path)
+{
+    ZeroMemory(watch, sizeof(*watch));
+    watch->process = process;
+    lstrcpynA(watch->path, path, sizeof(watch->path));
+    std::string backlog = std::string(path) + KILL_WATCH_BACKLOG;
+    for (int i = 0; i < KILL_WATCH_KEYS; ++i) {
+        char name[32];
+        snprintf(name, sizeof(name), "\\%d", i);
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, (backlog + name).c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
+                            NULL) != ERROR_SUCCESS)
+            return 0;
+        RegCloseKey(key);
+    }
+    watch->thread = CreateThread(NULL, 0, WatchDeletion, watch, 0, NULL);
+    return watch->thread != NULL;
+}
+
+int EndKillWatch(KillWatch* watch, DWORD timeoutMs)
+{
+    if (watch->thread) {
+        if (WaitForSingleObject(watch->thread, timeoutMs) != WAIT_OBJECT_0) {
+            watch->stop = 1;
+            WaitForSingleObject(watch->thread, 5000);
+        }
+        CloseHandle(watch->thread);
+        watch->thread = 0;
+    }
+    return watch->killed;
+}

@@ -52,3 +52,17 @@ long StartRenderingSaver(SaverProcess* saver);
 // Checks that the saver still runs, closes it with a key and checks that it
 // ends within 5 s with exit code 0; cleans up the process.
 void CloseSaverCleanly(SaverProcess* saver);
+
+// A run cut off half-way through its clean-up (a log-off, a kill): keys put
+// below the key at `path` (HKEY_CURRENT_USER) make deleting it slow, and a
+// thread of its own ends `process` the moment the first of them is gone.
+struct KillWatch {
+    HANDLE process;
+    char path[512];
+    volatile int stop;
+    volatile int killed;   // 1 when the process was ended while the key still existed
+    HANDLE thread;
+};
+int StartKillWatch(KillWatch* watch, HANDLE process, const char* path);
+// Waits up to timeoutMs for the watch to end; returns `killed`.
+int EndKillWatch(KillWatch* watch, DWORD timeoutMs);

@@ -225,6 +225,13 @@ void SetControlText(HWND page, int id, const char* text, int leave)
         SendTo(page, WM_COMMAND, MAKEWPARAM(id, EN_KILLFOCUS), (LPARAM)control);
 }
 
+void PressEnter(HWND page, int id)
+{
+    HWND control = GetDlgItem(page, id);
+    if (control)
+        PostMessageA(control, WM_KEYDOWN, VK_RETURN, 1);
+}
+
 void MoveTrackbar(HWND page, int id, int position)
 {
     HWND control = GetDlgItem(page, id);

@@ -52,6 +52,10 @@ std::string ComboItem(HWND page, int id, int index);
 // Types text into an edit box (or a combo box's edit field), optionally
 // followed by the focus leaving it (EN_KILLFOCUS).
 void SetControlText(HWND page, int id, const char* text, int leave);
+// Enter pressed in a control: the key goes through the sheet's own message
+// loop, which presses the default button (OK) while the control keeps the
+// focus.
+void PressEnter(HWND page, int id);
 // Moves a horizontal trackbar and tells the page (TBM_SETPOS, WM_HSCROLL).
 void MoveTrackbar(HWND page, int id, int position);
 int TrackbarPosition(HWND page, int id);
