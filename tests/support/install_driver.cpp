@@ -90,6 +90,20 @@ int MakeDistribution(const std::string& folder, unsigned parts)
         if (!CopyFileA(filter.c_str(), (folder + "\\VIVIMP32.FLT").c_str(), FALSE))
             return 0;
     }
+    if (parts & DIST_HELP) {
+        std::string pages = FolderOf(saver) + "\\Help";
+        CreateDirectoryA((folder + "\\Help").c_str(), NULL);
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((pages + "\\*.*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return 0;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                CopyFileA((pages + "\\" + found.cFileName).c_str(), (folder + "\\Help\\" + found.cFileName).c_str(),
+                          FALSE);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
     if (parts & DIST_SLOGAN)
         WriteTextFile(folder + "\\Slogan.TXT", DistributionSlogan());
     return 1;
@@ -162,6 +176,7 @@ HWND FindTopWindow(const char* className, const char* title, DWORD timeoutMs)
 
 struct WizardSearch {
     DWORD processId;
+    DWORD otherThan;   // with processId 0: any process but this one
     HWND found;
 };
 
@@ -172,7 +187,8 @@ static BOOL CALLBACK MatchWizard(HWND window, LPARAM lParam)
     GetWindowThreadProcessId(window, &owner);
     char className[16] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (owner != search->processId || lstrcmpA(className, "#32770") != 0 || !IsWindowVisible(window))
+    if ((search->processId ? owner != search->processId : owner == search->otherThan) ||
+        lstrcmpA(className, "#32770") != 0 || !IsWindowVisible(window))
         return TRUE;
     if (!SendMessageA(window, PSM_GETCURRENTPAGEHWND, 0, 0))
         return TRUE;
@@ -194,7 +210,7 @@ int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs)
     // screen-saver library's own empty dialog is there too).
     DWORD start = GetTickCount();
     for (;;) {
-        WizardSearch search = {setup->info.dwProcessId, NULL};
+        WizardSearch search = {setup->info.dwProcessId, 0, NULL};
         EnumWindows(MatchWizard, (LPARAM)&search);
         setup->wizard = search.found;
         if (setup->wizard)
@@ -204,6 +220,59 @@ int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs)
             return 0;
         Sleep(100);
     }
+}
+
+int AttachSetup(DWORD otherThan, SetupProcess* setup, DWORD timeoutMs)
+{
+    ZeroMemory(setup, sizeof(*setup));
+    DWORD start = GetTickCount();
+    WizardSearch search = {0, otherThan, NULL};
+    for (EnumWindows(MatchWizard, (LPARAM)&search); !search.found && GetTickCount() - start < timeoutMs;
+         EnumWindows(MatchWizard, (LPARAM)&search))
+        Sleep(100);
+    if (!search.found)
+        return 0;
+    setup->wizard = search.found;
+    GetWindowThreadProcessId(search.found, &setup->info.dwProcessId);
+    setup->info.hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, setup->info.dwProcessId);
+    return setup->info.hProcess != NULL;
+}
+
+void SimulateForChildren(const char* words)
+{
+    SetEnvironmentVariableA("VIVRA_SIMULATE", words);
+}
+
+DWORD RunUninstaller(const std::string& path)
+{
+    std::string command = "\"" + path + "\"";
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return (DWORD)-1;
+    static const struct {
+        const char* caption;
+        int answer;
+    } boxes[] = {{"UnInstall", IDYES}, {"UnInstall Runner", IDNO}, {"UnInstall Complete", IDOK}};
+    int answered = 0;
+    for (const auto& box : boxes) {
+        HWND window = WaitForMessageBox(process.dwProcessId, box.caption, NULL, 60000);
+        if (!window)
+            break;
+        AnswerMessageBox(window, box.answer);
+        ++answered;
+    }
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    else if (answered == 3)
+        GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
 }
 
 HWND CurrentPage(const SetupProcess* setup)
@@ -359,6 +428,20 @@ int FileExists(const std::string& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string FileText(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    std::string text;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, NULL) && read)
+        text.append(buffer, read);
+    CloseHandle(file);
+    return text;
 }
 
 void ScreenshotTo(const char* name)
