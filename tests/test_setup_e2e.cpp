@@ -282,9 +282,12 @@ TEST_F(Setup, PagesAtTwoResolutions)
 // elevation.
 class SetupUnelevated : public Setup {
 protected:
+    SetupProcess first = {}, second = {};
     void TearDown() override
     {
         SimulateForChildren(NULL);
+        EndSetup(&first, 10000);
+        EndSetup(&second, 10000);
         Setup::TearDown();
     }
 };
@@ -300,7 +303,6 @@ TEST_F(SetupUnelevated, RestartsElevatedWithTheWizardsChoices)
     DeleteFileA((desktop + "\\VRNX.EXE").c_str());
     DeleteFileA((ShellFolder("Startup") + "\\Runner.EXE").c_str());
     SimulateForChildren("unelevated");
-    SetupProcess first;
     ASSERT_TRUE(StartSetup(distribution, &first, 60000));
     HWND page = WaitForPage(&first, SETUP_DESTINATION, 30000);
     ASSERT_NE(page, nullptr);
@@ -312,15 +314,13 @@ TEST_F(SetupUnelevated, RestartsElevatedWithTheWizardsChoices)
     SendDlgItemMessageA(page, SETUP_UTILITY, BM_SETCHECK, BST_CHECKED, 0);
     PressNext(&first);
     EXPECT_EQ(WaitForSingleObject(first.info.hProcess, 60000), WAIT_OBJECT_0) << "the unelevated setup stays";
-    SetupProcess elevated;
-    ASSERT_TRUE(AttachSetup(first.info.dwProcessId, &elevated, 60000)) << "no elevated setup";
-    EndSetup(&first, 0);
-    EXPECT_NE(WaitForPage(&elevated, SETUP_TEST_DRIVE, 120000), nullptr) << "the elevated setup did not install";
+    ASSERT_TRUE(AttachSetup(first.info.dwProcessId, &second, 60000)) << "no elevated setup";
+    EXPECT_NE(WaitForPage(&second, SETUP_TEST_DRIVE, 120000), nullptr) << "the elevated setup did not install";
     EXPECT_TRUE(FileExists(installed));
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, SAVER_KEY, "VivraDir"), destination);
     EXPECT_TRUE(FileExists(desktop + "\\VRNX.EXE")) << "the desktop utility chosen was not installed";
     EXPECT_FALSE(FileExists(ShellFolder("Startup") + "\\Runner.EXE")) << "the launcher was not chosen";
-    EXPECT_TRUE(EndSetup(&elevated, 30000));
+    EXPECT_TRUE(EndSetup(&second, 30000));
     DeleteFileA((desktop + "\\VRNX.EXE").c_str());
 }
 
@@ -338,7 +338,7 @@ TEST_F(SetupUnelevated, DeclinedElevationInstallsForTheUserAlone)
     ASSERT_TRUE(UserSaverFolder(folder, sizeof(folder)));
     std::string saver = std::string(folder) + "\\VIVRA.SCR";
     SimulateForChildren("unelevated;decline-elevation");
-    SetupProcess setup;
+    SetupProcess& setup = first;
     ASSERT_TRUE(StartSetup(distribution, &setup, 60000));
     HWND page = WaitForPage(&setup, SETUP_DESTINATION, 30000);
     ASSERT_NE(page, nullptr);
