@@ -224,10 +224,10 @@ TEST(HelpPages, EveryHelpButtonOpensItsTopicsPage)
                    {13, "palette_settings.htm", "Palette"},    {17, "display_settings.htm", "Display"},
                    {14, "custom_palette.htm", "Custom"},       {3, "index.htm", "The Vivarent Screen Saver"}};
     std::string record = OutputPath("help_opened.txt");
-    SimulateForChildren(("no-winhelp;record-shell=" + record).c_str());
+    SetEnvironmentVariableA("VIVRA_SIMULATE", ("no-winhelp;record-shell=" + record).c_str());
     SheetProcess sheet;
     ASSERT_TRUE(StartSheet("/c", &sheet, 60000));
-    SimulateForChildren(NULL);
+    SetEnvironmentVariableA("VIVRA_SIMULATE", NULL);
     ASSERT_NE(sheet.sheet, nullptr);
     std::string folder = HelpFilePath().substr(0, HelpFilePath().find_last_of('\\')) + "\\Help\\";
     for (const auto& button : buttons) {

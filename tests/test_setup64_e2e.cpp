@@ -113,11 +113,7 @@ TEST(Setup64, PathsNameTheCopyThatIsReallyThere)
     EXPECT_EQ(RunUninstaller(destination + "\\UnInstall.EXE"), (DWORD)IDOK);
     EXPECT_EQ(ExistsFor64Bit(system32), 0);
     EXPECT_FALSE(FileExists(wow64));
-    for (const char* name : {"Runner.EXE", "VRCYCL32.SCR"}) {
+    for (const char* name : {"Runner.EXE", "VRCYCL32.SCR"})
         EXPECT_EQ(ExistsFor64Bit(SystemFolder() + "\\" + name), 1) << name << " of the real System32 was deleted";
-        Wow64DisableWow64FsRedirection(&state);
-        DeleteFileA((SystemFolder() + "\\" + name).c_str());
-        Wow64RevertWow64FsRedirection(state);
-    }
     WriteSaverValue("Slogan", REG_SZ, "", 0);
 }

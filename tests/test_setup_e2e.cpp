@@ -285,30 +285,31 @@ protected:
     SetupProcess first = {}, second = {};
     void TearDown() override
     {
-        SimulateForChildren(NULL);
+        SetEnvironmentVariableA("VIVRA_SIMULATE", NULL);
         EndSetup(&first, 10000);
         EndSetup(&second, 10000);
         Setup::TearDown();
+    }
+    // A distribution with all but the analyzer; setup started from it
+    // simulating `words`, brought to the options page.
+    HWND StartToOptions(const char* words, const std::string& distribution, const std::string& destination)
+    {
+        EXPECT_TRUE(MakeDistribution(distribution, DIST_ALL & ~DIST_ANALYZER));
+        SetEnvironmentVariableA("VIVRA_SIMULATE", words);
+        EXPECT_TRUE(StartSetup(distribution, &first, 60000));
+        return first.wizard ? ReachOptions(&first, destination, 30000) : NULL;
     }
 };
 
 // The elevated copy that setup starts goes on with the choices made.
 TEST_F(SetupUnelevated, RestartsElevatedWithTheWizardsChoices)
 {
-    std::string distribution = FreshFolder("VivraDistE");
     std::string destination = FreshFolder("Vivra Elevated");
     std::string installed = SystemFolder() + "\\VIVRA.SCR", desktop = ShellFolder("Desktop");
-    ASSERT_TRUE(MakeDistribution(distribution, DIST_ALL & ~DIST_ANALYZER));
     DeleteFileA(installed.c_str());
     DeleteFileA((desktop + "\\VRNX.EXE").c_str());
     DeleteFileA((ShellFolder("Startup") + "\\Runner.EXE").c_str());
-    SimulateForChildren("unelevated");
-    ASSERT_TRUE(StartSetup(distribution, &first, 60000));
-    HWND page = WaitForPage(&first, SETUP_DESTINATION, 30000);
-    ASSERT_NE(page, nullptr);
-    SendMessageA(GetDlgItem(page, SETUP_DESTINATION), WM_SETTEXT, 0, (LPARAM)destination.c_str());
-    PressNext(&first);
-    page = WaitForPage(&first, SETUP_DEFAULT_SAVER, 30000);
+    HWND page = StartToOptions("unelevated", FreshFolder("VivraDistE"), destination);
     ASSERT_NE(page, nullptr);
     SendDlgItemMessageA(page, SETUP_LAUNCHER, BM_SETCHECK, BST_UNCHECKED, 0);
     SendDlgItemMessageA(page, SETUP_UTILITY, BM_SETCHECK, BST_CHECKED, 0);
@@ -328,32 +329,23 @@ TEST_F(SetupUnelevated, RestartsElevatedWithTheWizardsChoices)
 // the uninstaller it registers removes again.
 TEST_F(SetupUnelevated, DeclinedElevationInstallsForTheUserAlone)
 {
-    std::string distribution = FreshFolder("VivraDistU");
     std::string destination = FreshFolder("Vivra User");
     std::string system = SystemFolder() + "\\VIVRA.SCR";
-    ASSERT_TRUE(MakeDistribution(distribution, DIST_ALL & ~DIST_ANALYZER));
     DeleteFileA(system.c_str());
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
     char folder[MAX_PATH];
     ASSERT_TRUE(UserSaverFolder(folder, sizeof(folder)));
     std::string saver = std::string(folder) + "\\VIVRA.SCR";
-    SimulateForChildren("unelevated;decline-elevation");
-    SetupProcess& setup = first;
-    ASSERT_TRUE(StartSetup(distribution, &setup, 60000));
-    HWND page = WaitForPage(&setup, SETUP_DESTINATION, 30000);
-    ASSERT_NE(page, nullptr);
-    SendMessageA(GetDlgItem(page, SETUP_DESTINATION), WM_SETTEXT, 0, (LPARAM)destination.c_str());
-    PressNext(&setup);
-    ASSERT_NE(WaitForPage(&setup, SETUP_DEFAULT_SAVER, 30000), nullptr);
-    PressNext(&setup);
+    ASSERT_NE(StartToOptions("unelevated;decline-elevation", FreshFolder("VivraDistU"), destination), nullptr);
+    PressNext(&first);
     std::string text;
-    HWND offer = WaitForMessageBox(setup.info.dwProcessId, "Install for You Only", &text, 60000);
+    HWND offer = WaitForMessageBox(first.info.dwProcessId, "Install for You Only", &text, 60000);
     ASSERT_NE(offer, nullptr) << "no offer to install for the user alone";
     EXPECT_NE(text.find(folder), std::string::npos) << text;
     Sleep(500);
     ScreenshotTo("setup_per_user_offer.bmp");
     AnswerMessageBox(offer, IDYES);
-    ASSERT_NE(WaitForPage(&setup, SETUP_TEST_DRIVE, 120000), nullptr);
+    ASSERT_NE(WaitForPage(&first, SETUP_TEST_DRIVE, 120000), nullptr);
     EXPECT_TRUE(FileExists(saver));
     EXPECT_FALSE(FileExists(system));
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "SCRNSAVE.EXE"), saver);
@@ -363,7 +355,7 @@ TEST_F(SetupUnelevated, DeclinedElevationInstallsForTheUserAlone)
     EXPECT_EQ(uninstaller, destination + "\\UnInstall.EXE");
     EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString"), "");
     EXPECT_TRUE(FileExists(destination + "\\Help\\sound_settings.htm"));
-    EXPECT_TRUE(EndSetup(&setup, 30000));
+    EXPECT_TRUE(EndSetup(&first, 30000));
 
     EXPECT_EQ(RunUninstaller(uninstaller), (DWORD)IDOK);
     EXPECT_FALSE(FileExists(saver));

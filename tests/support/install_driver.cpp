@@ -94,14 +94,12 @@ int MakeDistribution(const std::string& folder, unsigned parts)
         std::string pages = FolderOf(saver) + "\\Help";
         CreateDirectoryA((folder + "\\Help").c_str(), NULL);
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((pages + "\\*.*").c_str(), &found);
+        HANDLE search = FindFirstFileA((pages + "\\*.htm").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE)
             return 0;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                CopyFileA((pages + "\\" + found.cFileName).c_str(), (folder + "\\Help\\" + found.cFileName).c_str(),
-                          FALSE);
-        } while (FindNextFileA(search, &found));
+        do
+            CopyFileA((pages + "\\" + found.cFileName).c_str(), (folder + "\\Help\\" + found.cFileName).c_str(), 0);
+        while (FindNextFileA(search, &found));
         FindClose(search);
     }
     if (parts & DIST_SLOGAN)
@@ -227,8 +225,7 @@ int AttachSetup(DWORD otherThan, SetupProcess* setup, DWORD timeoutMs)
     ZeroMemory(setup, sizeof(*setup));
     DWORD start = GetTickCount();
     WizardSearch search = {0, otherThan, NULL};
-    for (EnumWindows(MatchWizard, (LPARAM)&search); !search.found && GetTickCount() - start < timeoutMs;
-         EnumWindows(MatchWizard, (LPARAM)&search))
+    while (EnumWindows(MatchWizard, (LPARAM)&search), !search.found && GetTickCount() - start < timeoutMs)
         Sleep(100);
     if (!search.found)
         return 0;
@@ -236,11 +233,6 @@ int AttachSetup(DWORD otherThan, SetupProcess* setup, DWORD timeoutMs)
     GetWindowThreadProcessId(search.found, &setup->info.dwProcessId);
     setup->info.hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, setup->info.dwProcessId);
     return setup->info.hProcess != NULL;
-}
-
-void SimulateForChildren(const char* words)
-{
-    SetEnvironmentVariableA("VIVRA_SIMULATE", words);
 }
 
 DWORD RunUninstaller(const std::string& path)
@@ -253,23 +245,15 @@ DWORD RunUninstaller(const std::string& path)
     PROCESS_INFORMATION process;
     if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
         return (DWORD)-1;
-    static const struct {
-        const char* caption;
-        int answer;
-    } boxes[] = {{"UnInstall", IDYES}, {"UnInstall Runner", IDNO}, {"UnInstall Complete", IDOK}};
+    static const char* const captions[] = {"UnInstall", "UnInstall Runner", "UnInstall Complete"};
+    static const int answers[] = {IDYES, IDNO, IDOK};
     int answered = 0;
-    for (const auto& box : boxes) {
-        HWND window = WaitForMessageBox(process.dwProcessId, box.caption, NULL, 60000);
-        if (!window)
-            break;
-        AnswerMessageBox(window, box.answer);
-        ++answered;
-    }
+    for (HWND box; answered < 3 && (box = WaitForMessageBox(process.dwProcessId, captions[answered], NULL, 60000));)
+        AnswerMessageBox(box, answers[answered++]);
     DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
-    else if (answered == 3)
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 && answered == 3)
         GetExitCodeProcess(process.hProcess, &code);
+    TerminateProcess(process.hProcess, 1);   // a process that ended ignores it
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return code;
@@ -336,7 +320,7 @@ void ClickWizardButton(HWND page, int id)
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(page, id));
 }
 
-HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs)
+HWND ReachOptions(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs)
 {
     HWND page = WaitForPage(setup, SETUP_DESTINATION, timeoutMs);
     EXPECT_NE(page, nullptr) << "no destination page";
@@ -346,6 +330,12 @@ HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD 
     PressNext(setup);
     page = WaitForPage(setup, SETUP_DEFAULT_SAVER, timeoutMs);
     EXPECT_NE(page, nullptr) << "setup did not reach the options page";
+    return page;
+}
+
+HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs)
+{
+    HWND page = ReachOptions(setup, destination, timeoutMs);
     if (!page)
         return NULL;
     PressNext(setup);
@@ -433,14 +423,13 @@ int FileExists(const std::string& path)
 std::string FileText(const std::string& path)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "";
     std::string text;
     char buffer[65536];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, NULL) && read)
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &read, NULL) && read)
         text.append(buffer, read);
-    CloseHandle(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     return text;
 }
 

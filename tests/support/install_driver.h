@@ -37,9 +37,6 @@ int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs);
 // Waits for the wizard of a setup process other than `otherThan` (the one a
 // setup started itself as) and opens that process.
 int AttachSetup(DWORD otherThan, SetupProcess* setup, DWORD timeoutMs);
-// What the programs started from now on are to simulate (VIVRA_SIMULATE;
-// null for nothing).
-void SimulateForChildren(const char* words);
 // Runs an UnInstall.EXE, answering Yes, No to the launcher and OK; returns
 // its exit code, (DWORD)-1 when a box is missing.
 DWORD RunUninstaller(const std::string& path);
@@ -57,6 +54,9 @@ HWND WaitForMessageBox(DWORD processId, const char* caption, std::string* text, 
 void AnswerMessageBox(HWND box, int button);
 // Clicks a button of a page.
 void ClickWizardButton(HWND page, int id);
+// Page 0 with `destination`; returns page 1 once it is shown. Records
+// failures with gtest.
+HWND ReachOptions(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs);
 // Page 0 with `destination`, then page 1 with the default options; waits
 // until the installation has reached page 2. Records failures with gtest.
 HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs);
