@@ -215,8 +215,9 @@ static void RegisterUninstaller(const char* destination)
     snprintf(command, sizeof(command), "%s\\%s", destination, "UnInstall.EXE");
     HKEY key;
     // A per-user installation is listed for its user alone.
-    if (RegCreateKeyExA(perUserInstall ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        NULL, &key, NULL) != ERROR_SUCCESS)
+    HKEY root = perUserInstall ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    if (RegCreateKeyExA(root, UNINSTALL_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
         return;
     static const char displayName[] = "The Vivarent Screen Saver";
     RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE*)displayName, sizeof(displayName));
@@ -509,11 +510,11 @@ static void ShowDestination(HWND page)
 // process. Anything else, or a folder that does not fit, starts afresh.
 static void ReadRestartChoices(void)
 {
+    if (!StartedElevated())
+        return;
     const char* p = GetCommandLineArguments();
     while (*p == ' ' || *p == '\t')
         ++p;
-    if (!StartedElevated())
-        return;
     p += strlen(ELEVATED_SWITCH);
     char* end;
     long mask = strtol(p, &end, 10);

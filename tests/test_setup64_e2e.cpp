@@ -107,7 +107,7 @@ TEST(Setup64, PathsNameTheCopyThatIsReallyThere)
     // the generic names of earlier versions, which 64-bit programs may own.
     ASSERT_TRUE(Wow64DisableWow64FsRedirection(&state));
     for (const char* name : {"VIVRA.SCR", "Runner.EXE", "VRCYCL32.SCR"})
-        CloseHandle(CreateFileA((SystemFolder() + "\\" + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+        CloseHandle(CreateFileA((SystemFolder() + "\\" + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, 0));
     Wow64RevertWow64FsRedirection(state);
     ASSERT_EQ(ExistsFor64Bit(system32), 1);
     EXPECT_EQ(RunUninstaller(destination + "\\UnInstall.EXE"), (DWORD)IDOK);

@@ -20,7 +20,8 @@ static const char* const USER_CLASSES_KEY = "Software\\Classes";
 // name our filter file.
 static const char* const FILTERS_KEY = "SOFTWARE\\Microsoft\\Shared Tools\\Graphics Filters\\Import";
 static const char* const FILTER_FILE = "\\VIVIMP32.FLT";
-static const char* const ownFilters[] = {"Vivra PNG", "Vivra JPG", "Vivra JPEG", "Vivra GIF", "Vivra TIF", "Vivra TIFF"};
+static const char* const ownFilters[] = {"Vivra PNG", "Vivra JPG", "Vivra JPEG",
+                                         "Vivra GIF", "Vivra TIF", "Vivra TIFF"};
 static const int OWN_FILTER_COUNT = sizeof(ownFilters) / sizeof(ownFilters[0]);
 
 // Deleted from the system folder and the Windows folder, in this order: the
