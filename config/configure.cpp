@@ -5,6 +5,7 @@
 #include "graphics/palette.h"
 #include "resources/resource.h"
 #include "runtime/framework.h"
+#include "runtime/platform.h"
 #include "runtime/scrnsave.h"
 #include "runtime/soundlink.h"
 #include "settings/registry.h"
@@ -80,11 +81,17 @@ static const HelpKeyword helpKeywords[] = {
 
 void ShowHelp(int topic)
 {
-    for (size_t i = 0; i < sizeof(helpKeywords) / sizeof(helpKeywords[0]); ++i) {
-        if (helpKeywords[i].topic == topic) {
-            WinHelpA(GetActiveWindow(), helpFile, HELP_KEY, (ULONG_PTR)helpKeywords[i].keyword);
-            return;
-        }
+    const char* keyword = NULL;
+    for (size_t i = 0; i < sizeof(helpKeywords) / sizeof(helpKeywords[0]); ++i)
+        if (helpKeywords[i].topic == topic)
+            keyword = helpKeywords[i].keyword;
+    if (!platform.winHelpAvailable()) {
+        ShowHelpPage(keyword);
+        return;
+    }
+    if (keyword) {
+        WinHelpA(GetActiveWindow(), helpFile, HELP_KEY, (ULONG_PTR)keyword);
+        return;
     }
     char path[MAX_PATH + 16];
     UINT length = GetWindowsDirectoryA(path, MAX_PATH);

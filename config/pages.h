@@ -46,6 +46,9 @@ extern HWND displayListWindow;
 extern int currentModule;
 
 void ShowHelp(int topic);
+// Opens the HTML page of a help keyword (the contents when null) in the
+// browser; a message box when the pages are missing. 1 when opened.
+int ShowHelpPage(const char* keyword);
 void TestAllSettings(void);
 void TestModule(int module);
 void EndTest(void);

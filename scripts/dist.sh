@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the distribution folder build/dist/Vivra36 and its archive
 # build/dist/Vivra36.zip: the saver as Setup.EXE, the uninstaller, the help
-# file, the import filter, the texts and the sample displays.
+# file and its HTML pages, the import filter, the texts and the sample
+# displays.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -23,6 +24,11 @@ take "$build/VRNXSLX.HLP" VRNXSLX.HLP
 take "$build/VIVIMP32.FLT" VIVIMP32.FLT
 for f in ReadMe.TXT License.TXT File_ID.DIZ Slogan.TXT; do take "$root/dist/$f" "$f"; done
 cp "$root"/dist/displays/*.VIV "$out/"
+# The help as HTML pages, for Windows without WinHelp; setup copies the
+# folder into the destination.
+mkdir -p "$out/Help"
+take "$build/Help/keywords.txt" Help/keywords.txt
+for page in "$build"/Help/*.htm; do take "$page" "Help/$(basename "$page")"; done
 if [ ${#missing[@]} -ne 0 ]; then
     echo "dist: missing ${missing[*]}" >&2
     exit 1

@@ -754,11 +754,16 @@ int ListDisplays(HWND combo, int selectScratch)
     return added;
 }
 
-static int SetClassValue(const char* path, const char* name, const char* data)
+// The classes of the machine (HKEY_CLASSES_ROOT), or the user's own
+// ("Software\Classes" of HKEY_CURRENT_USER) for a per-user installation.
+static int SetClassValue(int perUser, const char* path, const char* name, const char* data)
 {
+    char userPath[MAX_PATH];
+    if (perUser && snprintf(userPath, sizeof(userPath), "Software\\Classes\\%s", path) >= (int)sizeof(userPath))
+        return 0;
     HKEY key = 0;
-    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key,
-                        NULL) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(perUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT, perUser ? userPath : path, 0, NULL,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
         return 0;
     LONG result = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)data, (DWORD)strlen(data) + 1);
     RegCloseKey(key);
@@ -766,6 +771,11 @@ static int SetClassValue(const char* path, const char* name, const char* data)
 }
 
 int RegisterFileType(const char* saverPath)
+{
+    return RegisterFileTypeFor(0, saverPath);
+}
+
+int RegisterFileTypeFor(int perUser, const char* saverPath)
 {
     char icon[MAX_PATH + 8];
     char command[MAX_PATH + 16];
@@ -780,10 +790,10 @@ int RegisterFileType(const char* saverPath)
     // The full path: a bare "Vivra.SCR" is found only through the search path,
     // which a 64-bit shell walks in the real System32, not in SysWOW64.
     snprintf(command, sizeof(command), "\"%s\" /S \"%%1\"", saverPath);
-    int ok = SetClassValue(".VIV", NULL, "Vivra");
-    ok &= SetClassValue(".VIV", "Content Type", "application/vivra");
-    ok &= SetClassValue("Vivra\\shell\\open\\command", NULL, command);
-    ok &= SetClassValue("Vivra\\DefaultIcon", NULL, icon);
+    int ok = SetClassValue(perUser, ".VIV", NULL, "Vivra");
+    ok &= SetClassValue(perUser, ".VIV", "Content Type", "application/vivra");
+    ok &= SetClassValue(perUser, "Vivra\\shell\\open\\command", NULL, command);
+    ok &= SetClassValue(perUser, "Vivra\\DefaultIcon", NULL, icon);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, NULL, NULL);
     return ok;
 }

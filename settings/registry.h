@@ -56,6 +56,9 @@ int ModuleKeyExists(const char* display, int module);
 // Returns the number of names added.
 int ListDisplays(HWND combo, int selectScratch);
 int RegisterFileType(const char* saverPath);
+// The same for the user alone (HKEY_CURRENT_USER "Software\Classes") when
+// perUser is set.
+int RegisterFileTypeFor(int perUser, const char* saverPath);
 void WriteVersionStamp(int major, int minor, int build);
 
 // 1 when the name can be a display of its own: not empty, at most

@@ -4,15 +4,19 @@
 #include "setup/setup.h"
 #include "config/pages.h"
 #include "imagefiles/filterreg.h"
+#include "runtime/platform.h"
+#include "runtime/scrnsave.h"
 #include "settings/registry.h"
 #include "settings/vivfile.h"
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shlobj.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 char destinationFolder[MAX_PATH];
+int perUserInstall = 0;
 
 enum {
     PAGE_DIRECTORY = 0,
@@ -26,6 +30,15 @@ enum {
 static const char defaultDestination[] = "C:\\Vivra";
 static const char* const launcherTitles[] = {"Zelkor", "Zelkor V1.5", "Zelkor V2.5", "Vivra 2.5 / Zelkor"};
 static const char launcherClass[] = "Zelkor v3.0";
+
+// The options of page 1 in the order of their bits in the choices that the
+// elevation restart carries.
+static const int installOptions[] = {SETUP_DEFAULT_SAVER, SETUP_LAUNCHER, SETUP_UTILITY, SETUP_DISPLAYS,
+                                     SETUP_ANALYZER};
+enum { INSTALL_OPTION_COUNT = sizeof(installOptions) / sizeof(installOptions[0]) };
+// The choices of the wizard that restarted this process elevated, -1 when
+// it was not so started; cleared once the installation has begun.
+static int restartChoices = -1;
 
 // --- Folders and files --------------------------------------------------------
 
@@ -176,10 +189,20 @@ static int SaverFolder(char* folder, int size)
     return length && (int)length < size;
 }
 
+int UserSaverFolder(char* folder, int size)
+{
+    // The user's program folder ("Programs" in the local application data),
+    // which a user may write without administrator rights.
+    char local[MAX_PATH];
+    if (SHGetFolderPathA(NULL, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, NULL, 0, local) != S_OK)
+        return 0;
+    return snprintf(folder, size, "%s\\Programs\\Vivra", local) < size;
+}
+
 int InstalledSaverPath(char* path, int size)
 {
     char folder[MAX_PATH];
-    if (!SaverFolder(folder, sizeof(folder)))
+    if (!(perUserInstall ? UserSaverFolder(folder, sizeof(folder)) : SaverFolder(folder, sizeof(folder))))
         return 0;
     return snprintf(path, size, "%s\\VIVRA.SCR", folder) < size;
 }
@@ -191,9 +214,10 @@ static void RegisterUninstaller(const char* destination)
     char command[MAX_PATH + 16];
     snprintf(command, sizeof(command), "%s\\%s", destination, "UnInstall.EXE");
     HKEY key;
-    // Without administrator rights this fails; nothing else depends on it.
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        NULL, &key, NULL) != ERROR_SUCCESS)
+    // A per-user installation is listed for its user alone.
+    HKEY root = perUserInstall ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    if (RegCreateKeyExA(root, UNINSTALL_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
         return;
     static const char displayName[] = "The Vivarent Screen Saver";
     RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE*)displayName, sizeof(displayName));
@@ -224,19 +248,60 @@ static int CopySaver(const char* own, const char* target)
     return CopyFileA(own, target, FALSE) != 0;
 }
 
+// Where the saver is copied to: the plain system folder (the redirection
+// under WoW64 picks the right one), or the user's program folder, created
+// when missing.
+static int SaverTarget(char* target, int size)
+{
+    char folder[MAX_PATH];
+    if (perUserInstall) {
+        if (!UserSaverFolder(folder, sizeof(folder)))
+            return 0;
+        char* slash = strrchr(folder, '\\');
+        *slash = 0;
+        CreateDirectoryA(folder, NULL);   // "Programs" is missing on older Windows
+        *slash = '\\';
+        CreateDirectoryA(folder, NULL);
+    } else {
+        UINT length = GetSystemDirectoryA(folder, sizeof(folder));
+        if (!length || length >= sizeof(folder))
+            return 0;
+    }
+    return snprintf(target, size, "%s\\VIVRA.SCR", folder) < size;
+}
+
+// The HTML help pages of the source folder's "Help" into the destination's.
+static void InstallHelpPages(const char* destination)
+{
+    char source[MAX_PATH], mask[MAX_PATH], target[MAX_PATH];
+    if (!SourceFolder(source, sizeof(source)) || !JoinPath(target, sizeof(target), destination, "Help") ||
+        snprintf(mask, sizeof(mask), "%sHelp\\*", source) >= (int)sizeof(mask))
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(mask, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    CreateDirectoryA(target, NULL);
+    do {
+        char name[MAX_PATH];
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (HasExtension(found.cFileName, ".htm") || lstrcmpiA(found.cFileName, "keywords.txt") == 0) &&
+            snprintf(name, sizeof(name), "Help\\%s", found.cFileName) < (int)sizeof(name))
+            CopyFromSource(name, destination);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 int InstallFiles(const char* destination, HWND page)
 {
     WriteSaverValue("VivraDir", REG_SZ, destination, (DWORD)strlen(destination) + 1);
     ImportDistributionDisplays(destination, page);
 
-    // The copy goes through the plain system folder (the redirection picks the
-    // right one); the path written for others names where it really is.
-    char own[MAX_PATH], system[MAX_PATH], target[MAX_PATH];
+    // The path written for others names where the copy really is.
+    char own[MAX_PATH], target[MAX_PATH];
     int copied = 0;
     DWORD length = GetModuleFileNameA(NULL, own, sizeof(own));
-    UINT systemLength = GetSystemDirectoryA(system, sizeof(system));
-    if (length && length < sizeof(own) && systemLength && systemLength < sizeof(system) &&
-        snprintf(target, sizeof(target), "%s\\VIVRA.SCR", system) < (int)sizeof(target)) {
+    if (length && length < sizeof(own) && SaverTarget(target, sizeof(target))) {
         copied = CopySaver(own, target);
         if (!copied) {
             MessageBoxA(page,
@@ -250,7 +315,7 @@ int InstallFiles(const char* destination, HWND page)
     if (copied) {
         char installed[MAX_PATH];
         if (InstalledSaverPath(installed, sizeof(installed)))
-            RegisterFileType(installed);
+            RegisterFileTypeFor(perUserInstall, installed);
     }
 
     SetProgress(page, 95);
@@ -258,6 +323,7 @@ int InstallFiles(const char* destination, HWND page)
     UINT windowsLength = GetWindowsDirectoryA(windows, sizeof(windows));
     if (windowsLength && windowsLength < sizeof(windows))
         CopyFromSource("VRNXSLX.HLP", windows);
+    InstallHelpPages(destination);
     if (CopyFromSource("UnInstall.EXE", destination))
         RegisterUninstaller(destination);
     InstallImportFilters(destination);
@@ -440,12 +506,48 @@ static void ShowDestination(HWND page)
     SetDlgItemTextA(page, SETUP_DESTINATION, destinationFolder);
 }
 
+// "/elevated MASK "FOLDER"": the choices of the wizard that restarted this
+// process. Anything else, or a folder that does not fit, starts afresh.
+static void ReadRestartChoices(void)
+{
+    if (!StartedElevated())
+        return;
+    const char* p = GetCommandLineArguments();
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    p += strlen(ELEVATED_SWITCH);
+    char* end;
+    long mask = strtol(p, &end, 10);
+    if (end == p || mask < 0 || mask >= (1 << INSTALL_OPTION_COUNT))
+        return;
+    while (*end == ' ')
+        ++end;
+    const char* close = *end == '"' ? strchr(end + 1, '"') : NULL;
+    if (!close || close == end + 1 || close - end - 1 >= (int)sizeof(destinationFolder))
+        return;
+    memcpy(destinationFolder, end + 1, close - end - 1);
+    destinationFolder[close - end - 1] = 0;
+    restartChoices = (int)mask;
+}
+
+static int ChosenOptions(HWND page)
+{
+    int mask = 0;
+    for (int i = 0; i < INSTALL_OPTION_COUNT; ++i)
+        if (IsDlgButtonChecked(page, installOptions[i]) == BST_CHECKED)
+            mask |= 1 << i;
+    return mask;
+}
+
 static void ActivatePage(HWND page, int number)
 {
     HWND wizard = GetParent(page);
     switch (number) {
     case PAGE_DIRECTORY:
         PostMessageA(wizard, PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
+        // The restarted wizard goes on where the first one stopped.
+        if (restartChoices >= 0)
+            PostMessageA(wizard, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
         break;
     case PAGE_INSTALL: {
         CheckDlgButton(page, SETUP_DEFAULT_SAVER, BST_CHECKED);
@@ -459,6 +561,11 @@ static void ActivatePage(HWND page, int number)
         CheckDlgButton(page, SETUP_ANALYZER, present ? BST_CHECKED : BST_UNCHECKED);
         ShowWindow(GetDlgItem(page, SETUP_ANALYZER), present ? SW_SHOW : SW_HIDE);
         PostMessageA(wizard, PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
+        if (restartChoices >= 0) {
+            for (int i = 0; i < INSTALL_OPTION_COUNT; ++i)
+                CheckDlgButton(page, installOptions[i], restartChoices & (1 << i) ? BST_CHECKED : BST_UNCHECKED);
+            PostMessageA(wizard, PSM_PRESSBUTTON, PSBTN_NEXT, 0);
+        }
         break;
     }
     default:
@@ -483,9 +590,62 @@ static int Checked(HWND page, int control)
     return IsDlgButtonChecked(page, control) == BST_CHECKED;
 }
 
+// Starts this program again with administrator rights ("runas", which asks
+// the user) and the wizard's choices; 1 when it started.
+static int RestartElevated(HWND page)
+{
+    char own[MAX_PATH], arguments[MAX_PATH + 32];
+    DWORD length = GetModuleFileNameA(NULL, own, sizeof(own));
+    if (!length || length >= sizeof(own) ||
+        snprintf(arguments, sizeof(arguments), "%s %d \"%s\"", ELEVATED_SWITCH, ChosenOptions(page),
+                 destinationFolder) >= (int)sizeof(arguments))
+        return 0;
+    SHELLEXECUTEINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOASYNC;
+    info.hwnd = GetParent(page);
+    info.lpVerb = "runas";
+    info.lpFile = own;
+    info.lpParameters = arguments;
+    info.nShow = SW_SHOWNORMAL;
+    return platform.shellExecute(&info) != 0;
+}
+
+static int OfferPerUserInstall(HWND page)
+{
+    char folder[MAX_PATH], text[MAX_PATH + 400];
+    if (!UserSaverFolder(folder, sizeof(folder)))
+        return 0;
+    snprintf(text, sizeof(text),
+             "Setup cannot write to the Windows system folder without administrator rights.\n\n"
+             "Install the Vivarent Screen Saver for you alone instead? The saver then goes into your program "
+             "folder:\n\n%s",
+             folder);
+    return MessageBoxA(page, text, "Install for You Only", MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+// Without the right to write the system folder, the installation happens in
+// an elevated copy of setup, or, when the user declines that, for the user
+// alone. 0 when nothing is to be installed here.
+static int ChooseInstallation(HWND page)
+{
+    if (perUserInstall || platform.canWriteSystemFolder())
+        return 1;
+    if (!StartedElevated() && RestartElevated(page)) {
+        PostMessageA(GetParent(page), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        return 0;
+    }
+    perUserInstall = OfferPerUserInstall(page);
+    return perUserInstall;
+}
+
 // Leaving page 1 installs.
 static int Install(HWND page)
 {
+    restartChoices = -1;
+    if (!ChooseInstallation(page))
+        return 0;
     HCURSOR previous = SetCursor(LoadCursor(NULL, IDC_WAIT));
     SendDlgItemMessageA(page, SETUP_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SetProgress(page, 0);
@@ -529,6 +689,8 @@ INT_PTR CALLBACK SetupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
     case WM_INITDIALOG: {
         const PROPSHEETPAGEA* sheetPage = (const PROPSHEETPAGEA*)lParam;
         SetWindowLongPtrA(page, DWLP_USER, sheetPage ? sheetPage->lParam : 0);
+        if (sheetPage && sheetPage->lParam == PAGE_DIRECTORY)
+            ReadRestartChoices();
         if (!destinationFolder[0]) {
             ReadSaverValue("VivraDir", REG_SZ, destinationFolder, sizeof(destinationFolder));
             destinationFolder[sizeof(destinationFolder) - 1] = 0;

@@ -26,6 +26,9 @@ enum {
 
 // The destination folder the wizard works on (260 characters).
 extern char destinationFolder[MAX_PATH];
+// 1 once the user chose to install for the user alone: the saver then goes
+// into UserSaverFolder and its registrations under HKEY_CURRENT_USER.
+extern int perUserInstall;
 
 // The folder of the running program, ending in a backslash.
 int SourceFolder(char* folder, int size);
@@ -54,5 +57,9 @@ int ChooseFolder(HWND page, char* buffer);
 // 1 when this 32-bit program runs on 64-bit Windows.
 int RunningUnderWow64(void);
 // The installed VIVRA.SCR as other programs must name it: in the system
-// folder, which for a 32-bit program on 64-bit Windows is SysWOW64.
+// folder, which for a 32-bit program on 64-bit Windows is SysWOW64, or in the
+// user's program folder for a per-user installation.
 int InstalledSaverPath(char* path, int size);
+// The user's own program folder for the saver: "<local application
+// data>\Programs\Vivra".
+int UserSaverFolder(char* folder, int size);

@@ -2,6 +2,8 @@
 // topic comes up, and each page's keyword of the index leads to its topic.
 #include <gtest/gtest.h>
 #include "support/harness.h"
+#include "support/install_driver.h"
+#include "support/sheet_driver.h"
 #include <windows.h>
 #include <prsht.h>
 #include <string>
@@ -208,4 +210,39 @@ TEST_F(HelpFile, OpensOnTheContentsAndEveryPageKeywordReachesItsTopic)
         if (lstrcmpA(page.heading, "Main Settings") == 0)
             SaveScreenBmp(OutputPath("help_main_settings.bmp").c_str());
     }
+}
+
+// Without WinHelp every Help button of the configuration sheet opens its
+// topic's HTML page beside the saver; the module pages open the contents.
+TEST(HelpPages, EveryHelpButtonOpensItsTopicsPage)
+{
+    static const struct {
+        int page;
+        const char* file;
+        const char* heading;
+    } buttons[] = {{16, "main_settings.htm", "Main Settings"}, {15, "sound_settings.htm", "Sound"},
+                   {13, "palette_settings.htm", "Palette"},    {17, "display_settings.htm", "Display"},
+                   {14, "custom_palette.htm", "Custom"},       {3, "index.htm", "The Vivarent Screen Saver"}};
+    std::string record = OutputPath("help_opened.txt");
+    SetEnvironmentVariableA("VIVRA_SIMULATE", ("no-winhelp;record-shell=" + record).c_str());
+    SheetProcess sheet;
+    ASSERT_TRUE(StartSheet("/c", &sheet, 60000));
+    SetEnvironmentVariableA("VIVRA_SIMULATE", NULL);
+    ASSERT_NE(sheet.sheet, nullptr);
+    std::string folder = HelpFilePath().substr(0, HelpFilePath().find_last_of('\\')) + "\\Help\\";
+    for (const auto& button : buttons) {
+        DeleteFileA(record.c_str());
+        ClickButton(SelectSheetPage(sheet.sheet, button.page), 1298);
+        std::string opened = FileText(record);
+        if (opened.compare(0, 5, "open|") != 0) {
+            ADD_FAILURE() << button.file << ": nothing was opened";
+            continue;
+        }
+        std::string path = opened.substr(5, opened.find('|', 5) - 5);
+        EXPECT_EQ(lstrcmpiA(path.c_str(), (folder + button.file).c_str()), 0) << path;
+        EXPECT_NE(FileText(path).find(std::string("<h1>") + button.heading + "</h1>"), std::string::npos) << path;
+    }
+    PressSheetButton(sheet.sheet, PSBTN_CANCEL);
+    EXPECT_TRUE(WaitSheetExit(&sheet, 30000));
+    CloseSheet(&sheet);
 }

@@ -102,5 +102,18 @@ TEST(Setup64, PathsNameTheCopyThatIsReallyThere)
                                      "UninstallString", KEY_WOW64_64KEY),
                   destination + "\\UnInstall.EXE");
     }
+
+    // The uninstaller takes our saver out of the real System32 too, but not
+    // the generic names of earlier versions, which 64-bit programs may own.
+    ASSERT_TRUE(Wow64DisableWow64FsRedirection(&state));
+    for (const char* name : {"VIVRA.SCR", "Runner.EXE", "VRCYCL32.SCR"})
+        CloseHandle(CreateFileA((SystemFolder() + "\\" + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, 0));
+    Wow64RevertWow64FsRedirection(state);
+    ASSERT_EQ(ExistsFor64Bit(system32), 1);
+    EXPECT_EQ(RunUninstaller(destination + "\\UnInstall.EXE"), (DWORD)IDOK);
+    EXPECT_EQ(ExistsFor64Bit(system32), 0);
+    EXPECT_FALSE(FileExists(wow64));
+    for (const char* name : {"Runner.EXE", "VRCYCL32.SCR"})
+        EXPECT_EQ(ExistsFor64Bit(SystemFolder() + "\\" + name), 1) << name << " of the real System32 was deleted";
     WriteSaverValue("Slogan", REG_SZ, "", 0);
 }

@@ -13,18 +13,6 @@
 #include <dlgs.h>
 #include <vector>
 
-static std::string ReadFileText(const std::string& path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return "";
-    char buffer[4096];
-    DWORD read = 0;
-    ReadFile(file, buffer, sizeof(buffer), &read, NULL);
-    CloseHandle(file);
-    return std::string(buffer, read);
-}
-
 static void SetLogPixels(DWORD dpi)
 {
     HKEY key;
@@ -188,7 +176,7 @@ TEST_F(Setup, InstallsFilesDisplaysAndSettings)
     // Files.
     std::string installed = SystemFolder() + "\\VIVRA.SCR";
     EXPECT_TRUE(FileExists(installed));
-    EXPECT_EQ(ReadFileText(installed), ReadFileText(distribution + "\\Setup.EXE").substr(0, 4096));
+    EXPECT_EQ(FileText(installed), FileText(distribution + "\\Setup.EXE"));
     EXPECT_TRUE(FileExists(WindowsFolder() + "\\VRNXSLX.HLP"));
     for (const char* name : {"Setup.EXE", "Runner.EXE", "ReadMe.TXT", "License.TXT", "File_ID.DIZ", "VIVIMP32.FLT",
                              "Sample Bezier.VIV", "Sample Star.VIV"})
@@ -287,4 +275,90 @@ TEST_F(Setup, PagesAtTwoResolutions)
         ScreenshotTo(name);
         EXPECT_TRUE(EndSetup(&setup, 30000));
     }
+}
+
+// Setup that may not write the system folder, as under UAC without
+// elevation.
+class SetupUnelevated : public Setup {
+protected:
+    SetupProcess first = {}, second = {};
+    void TearDown() override
+    {
+        SetEnvironmentVariableA("VIVRA_SIMULATE", NULL);
+        EndSetup(&first, 10000);
+        EndSetup(&second, 10000);
+        Setup::TearDown();
+    }
+    // A distribution with all but the analyzer; setup started from it
+    // simulating `words`, brought to the options page.
+    HWND StartToOptions(const char* words, const std::string& distribution, const std::string& destination)
+    {
+        EXPECT_TRUE(MakeDistribution(distribution, DIST_ALL & ~DIST_ANALYZER));
+        SetEnvironmentVariableA("VIVRA_SIMULATE", words);
+        EXPECT_TRUE(StartSetup(distribution, &first, 60000));
+        return first.wizard ? ReachOptions(&first, destination, 30000) : NULL;
+    }
+};
+
+// The elevated copy that setup starts goes on with the choices made.
+TEST_F(SetupUnelevated, RestartsElevatedWithTheWizardsChoices)
+{
+    std::string destination = FreshFolder("Vivra Elevated");
+    std::string installed = SystemFolder() + "\\VIVRA.SCR", desktop = ShellFolder("Desktop");
+    DeleteFileA(installed.c_str());
+    DeleteFileA((desktop + "\\VRNX.EXE").c_str());
+    DeleteFileA((ShellFolder("Startup") + "\\Runner.EXE").c_str());
+    HWND page = StartToOptions("unelevated", FreshFolder("VivraDistE"), destination);
+    ASSERT_NE(page, nullptr);
+    SendDlgItemMessageA(page, SETUP_LAUNCHER, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendDlgItemMessageA(page, SETUP_UTILITY, BM_SETCHECK, BST_CHECKED, 0);
+    PressNext(&first);
+    EXPECT_EQ(WaitForSingleObject(first.info.hProcess, 60000), WAIT_OBJECT_0) << "the unelevated setup stays";
+    ASSERT_TRUE(AttachSetup(first.info.dwProcessId, &second, 60000)) << "no elevated setup";
+    EXPECT_NE(WaitForPage(&second, SETUP_TEST_DRIVE, 120000), nullptr) << "the elevated setup did not install";
+    EXPECT_TRUE(FileExists(installed));
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, SAVER_KEY, "VivraDir"), destination);
+    EXPECT_TRUE(FileExists(desktop + "\\VRNX.EXE")) << "the desktop utility chosen was not installed";
+    EXPECT_FALSE(FileExists(ShellFolder("Startup") + "\\Runner.EXE")) << "the launcher was not chosen";
+    EXPECT_TRUE(EndSetup(&second, 30000));
+    DeleteFileA((desktop + "\\VRNX.EXE").c_str());
+}
+
+// Declining elevation leads to an installation for the user alone, which
+// the uninstaller it registers removes again.
+TEST_F(SetupUnelevated, DeclinedElevationInstallsForTheUserAlone)
+{
+    std::string destination = FreshFolder("Vivra User");
+    std::string system = SystemFolder() + "\\VIVRA.SCR";
+    DeleteFileA(system.c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
+    char folder[MAX_PATH];
+    ASSERT_TRUE(UserSaverFolder(folder, sizeof(folder)));
+    std::string saver = std::string(folder) + "\\VIVRA.SCR";
+    ASSERT_NE(StartToOptions("unelevated;decline-elevation", FreshFolder("VivraDistU"), destination), nullptr);
+    PressNext(&first);
+    std::string text;
+    HWND offer = WaitForMessageBox(first.info.dwProcessId, "Install for You Only", &text, 60000);
+    ASSERT_NE(offer, nullptr) << "no offer to install for the user alone";
+    EXPECT_NE(text.find(folder), std::string::npos) << text;
+    Sleep(500);
+    ScreenshotTo("setup_per_user_offer.bmp");
+    AnswerMessageBox(offer, IDYES);
+    ASSERT_NE(WaitForPage(&first, SETUP_TEST_DRIVE, 120000), nullptr);
+    EXPECT_TRUE(FileExists(saver));
+    EXPECT_FALSE(FileExists(system));
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "SCRNSAVE.EXE"), saver);
+    const char* command = "Software\\Classes\\Vivra\\shell\\open\\command";
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, command, NULL), "\"" + saver + "\" /S \"%1\"");
+    std::string uninstaller = ReadRegistryString(HKEY_CURRENT_USER, UNINSTALL_KEY, "UninstallString");
+    EXPECT_EQ(uninstaller, destination + "\\UnInstall.EXE");
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString"), "");
+    EXPECT_TRUE(FileExists(destination + "\\Help\\sound_settings.htm"));
+    EXPECT_TRUE(EndSetup(&first, 30000));
+
+    EXPECT_EQ(RunUninstaller(uninstaller), (DWORD)IDOK);
+    EXPECT_FALSE(FileExists(saver));
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, command, NULL), "");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Classes\\.VIV", NULL), "");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, UNINSTALL_KEY, "UninstallString"), "");
 }

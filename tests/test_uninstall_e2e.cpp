@@ -12,6 +12,9 @@ static const char* const SHELL_FOLDERS = "Software\\Microsoft\\Windows\\CurrentV
 static const char* const SAVER_KEY = "Control Panel\\Screen Saver.Vivra";
 static const char* const UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vivra";
 static const char* const TEST_ROOT = "C:\\uninstall-test";
+// Import filters: ours as setup registers it, and another program's.
+static const char* const OWN_FILTER = "SOFTWARE\\Microsoft\\Shared Tools\\Graphics Filters\\Import\\Vivra PNG";
+static const char* const OTHER_FILTER = "SOFTWARE\\Microsoft\\Shared Tools\\Graphics Filters\\Import\\Vivra TIF";
 
 // What earlier versions and this one leave in the system and Windows folders.
 static const char* const savedFiles[] = {
@@ -315,6 +318,8 @@ protected:
         RegDeleteKeyA(HKEY_CLASSES_ROOT, "Vivra\\DefaultIcon");
         RegDeleteKeyA(HKEY_CLASSES_ROOT, "Vivra");
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, OWN_FILTER);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, OTHER_FILTER);
     }
 
     static void RestoreString(HKEY root, const char* path, const char* name, const std::string& value)
@@ -358,6 +363,8 @@ protected:
         SetString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "DisplayName", "The Vivarent Screen Saver");
         SetString(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString", Join(destination, "UnInstall.EXE"));
         SetString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "SCRNSAVE.EXE", installedSaver);
+        SetString(HKEY_LOCAL_MACHINE, OWN_FILTER, "Path", Join(destination, "VIVIMP32.FLT"));
+        SetString(HKEY_LOCAL_MACHINE, OTHER_FILTER, "Path", "C:\\Imaging\\TIFF32.FLT");
         WritePrivateProfileStringA("BOOT", "SCRNSAVE.EXE", installedSaver.c_str(), "SYSTEM.INI");
     }
 
@@ -432,6 +439,7 @@ protected:
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ".VIV"));
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Vivra"));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, OWN_FILTER));
         EXPECT_EQ(BootSaver(), "(None)");
     }
 
@@ -440,6 +448,7 @@ protected:
     {
         EXPECT_TRUE(Exists(Join(SystemFolder(), "OTHERSAV.SCR")));
         EXPECT_TRUE(Exists(Join(WindowsFolder(), "VRNXSLX.HLP")));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, OTHER_FILTER)) << "a filter of someone else's";
         for (const char* name : destinationFiles)
             EXPECT_TRUE(Exists(Join(destination, name))) << name;
         EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Software\\Vivra", "Note"), "stamp");

@@ -10,6 +10,19 @@ static const char* const SHELL_FOLDERS_KEY = "Software\\Microsoft\\Windows\\Curr
 static const char* const LAUNCHER_FILE = "Runner.EXE";
 static const char* const DESKTOP_UTILITY = "\\VRNX.EXE";
 static const char* const DESKTOP_DISPLAYS = "VRNX - Saved Settings";
+static const char* const SAVER_FILE = "Vivra.SCR";
+// Where a per-user installation keeps the saver, inside the local
+// application data, and where it registers the .VIV type.
+static const char* const USER_SAVER_FOLDER = "Programs\\Vivra";
+static const char* const USER_CLASSES_KEY = "Software\\Classes";
+
+// The registrations of the saver's import filter, kept only while they
+// name our filter file.
+static const char* const FILTERS_KEY = "SOFTWARE\\Microsoft\\Shared Tools\\Graphics Filters\\Import";
+static const char* const FILTER_FILE = "\\VIVIMP32.FLT";
+static const char* const ownFilters[] = {"Vivra PNG", "Vivra JPG", "Vivra JPEG",
+                                         "Vivra GIF", "Vivra TIF", "Vivra TIFF"};
+static const int OWN_FILTER_COUNT = sizeof(ownFilters) / sizeof(ownFilters[0]);
 
 // Deleted from the system folder and the Windows folder, in this order: the
 // launcher, the single-module savers of earlier versions (32-bit, then
@@ -116,7 +129,9 @@ typedef BOOL(WINAPI* RevertRedirectionProc)(PVOID);
 
 // Under WoW64 the system folder this program sees is SysWOW64, where setup
 // put the saver; the real System32 is reached only with the redirection
-// switched off, and must not keep a copy of ours either.
+// switched off, and must not keep a copy of ours either. Only the saver's
+// own name goes there: the generic names of earlier versions (Runner.EXE
+// and the rest) may belong to 64-bit programs of others.
 static void DeleteFromNativeSystemFolder(void)
 {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -132,7 +147,9 @@ static void DeleteFromNativeSystemFolder(void)
     PVOID state = NULL;
     if (!disable(&state))
         return;
-    DeleteInstalledFiles(folder);
+    char path[MAX_PATH + 32];
+    JoinPath(path, folder, SAVER_FILE);
+    DeleteFileA(path);
     revert(state);
 }
 
@@ -227,11 +244,56 @@ static void RemoveDesktopDisplays(void)
     RemoveDirectoryA(folder);
 }
 
+// A per-user installation: the saver in the user's program folder, which is
+// removed when nothing else is left in it.
+static void RemoveUserSaver(void)
+{
+    char local[MAX_PATH];
+    if (SHGetFolderPathA(NULL, CSIDL_LOCAL_APPDATA, NULL, 0, local) != S_OK)
+        return;
+    char folder[MAX_PATH + 32], path[MAX_PATH + 48];
+    JoinPath(folder, local, USER_SAVER_FOLDER);
+    JoinPath(path, folder, SAVER_FILE);
+    DeleteFileA(path);
+    RemoveDirectoryA(folder);
+}
+
+static void RemoveImportFilters(void)
+{
+    HKEY filters;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FILTERS_KEY, 0, KEY_READ | KEY_WRITE, &filters) != ERROR_SUCCESS)
+        return;
+    for (int i = 0; i < OWN_FILTER_COUNT; i++) {
+        HKEY filter;
+        if (RegOpenKeyExA(filters, ownFilters[i], 0, KEY_READ, &filter) != ERROR_SUCCESS)
+            continue;
+        char path[MAX_PATH + 1] = "";
+        DWORD size = MAX_PATH, type = 0;
+        LONG result = RegQueryValueExA(filter, "Path", NULL, &type, (BYTE*)path, &size);
+        RegCloseKey(filter);
+        path[result == ERROR_SUCCESS && size <= MAX_PATH ? size : 0] = 0;
+        int length = lstrlenA(path), tail = lstrlenA(FILTER_FILE);
+        if (type == REG_SZ && length >= tail && lstrcmpiA(path + length - tail, FILTER_FILE) == 0)
+            RegDeleteKeyA(filters, ownFilters[i]);
+    }
+    RegCloseKey(filters);
+}
+
+// The machine's registrations and a per-user installation's, whichever
+// setup made.
 static void RemoveRegistration(void)
 {
     RegDeleteKeyA(HKEY_CLASSES_ROOT, ".VIV");
     DeleteKeyTree(HKEY_CLASSES_ROOT, "Vivra");
+    HKEY classes;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, USER_CLASSES_KEY, 0, KEY_READ | KEY_WRITE, &classes) == ERROR_SUCCESS) {
+        RegDeleteKeyA(classes, ".VIV");
+        DeleteKeyTree(classes, "Vivra");
+        RegCloseKey(classes);
+    }
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY);
+    RegDeleteKeyA(HKEY_CURRENT_USER, UNINSTALL_KEY);
+    RemoveImportFilters();
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, NULL, NULL);
 }
 
@@ -247,6 +309,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (GetWindowsDirectoryA(folder, MAX_PATH))
         DeleteInstalledFiles(folder);
     DeleteFromNativeSystemFolder();
+    RemoveUserSaver();
 
     DeleteKeyTree(HKEY_CURRENT_USER, SAVER_KEY);
 

@@ -90,6 +90,18 @@ int MakeDistribution(const std::string& folder, unsigned parts)
         if (!CopyFileA(filter.c_str(), (folder + "\\VIVIMP32.FLT").c_str(), FALSE))
             return 0;
     }
+    if (parts & DIST_HELP) {
+        std::string pages = FolderOf(saver) + "\\Help";
+        CreateDirectoryA((folder + "\\Help").c_str(), NULL);
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((pages + "\\*.htm").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return 0;
+        do
+            CopyFileA((pages + "\\" + found.cFileName).c_str(), (folder + "\\Help\\" + found.cFileName).c_str(), 0);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
     if (parts & DIST_SLOGAN)
         WriteTextFile(folder + "\\Slogan.TXT", DistributionSlogan());
     return 1;
@@ -162,6 +174,7 @@ HWND FindTopWindow(const char* className, const char* title, DWORD timeoutMs)
 
 struct WizardSearch {
     DWORD processId;
+    DWORD otherThan;   // with processId 0: any process but this one
     HWND found;
 };
 
@@ -172,7 +185,8 @@ static BOOL CALLBACK MatchWizard(HWND window, LPARAM lParam)
     GetWindowThreadProcessId(window, &owner);
     char className[16] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (owner != search->processId || lstrcmpA(className, "#32770") != 0 || !IsWindowVisible(window))
+    if ((search->processId ? owner != search->processId : owner == search->otherThan) ||
+        lstrcmpA(className, "#32770") != 0 || !IsWindowVisible(window))
         return TRUE;
     if (!SendMessageA(window, PSM_GETCURRENTPAGEHWND, 0, 0))
         return TRUE;
@@ -194,7 +208,7 @@ int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs)
     // screen-saver library's own empty dialog is there too).
     DWORD start = GetTickCount();
     for (;;) {
-        WizardSearch search = {setup->info.dwProcessId, NULL};
+        WizardSearch search = {setup->info.dwProcessId, 0, NULL};
         EnumWindows(MatchWizard, (LPARAM)&search);
         setup->wizard = search.found;
         if (setup->wizard)
@@ -204,6 +218,45 @@ int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs)
             return 0;
         Sleep(100);
     }
+}
+
+int AttachSetup(DWORD otherThan, SetupProcess* setup, DWORD timeoutMs)
+{
+    ZeroMemory(setup, sizeof(*setup));
+    DWORD start = GetTickCount();
+    WizardSearch search = {0, otherThan, NULL};
+    while (EnumWindows(MatchWizard, (LPARAM)&search), !search.found && GetTickCount() - start < timeoutMs)
+        Sleep(100);
+    if (!search.found)
+        return 0;
+    setup->wizard = search.found;
+    GetWindowThreadProcessId(search.found, &setup->info.dwProcessId);
+    setup->info.hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, setup->info.dwProcessId);
+    return setup->info.hProcess != NULL;
+}
+
+DWORD RunUninstaller(const std::string& path)
+{
+    std::string command = "\"" + path + "\"";
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return (DWORD)-1;
+    static const char* const captions[] = {"UnInstall", "UnInstall Runner", "UnInstall Complete"};
+    static const int answers[] = {IDYES, IDNO, IDOK};
+    int answered = 0;
+    for (HWND box; answered < 3 && (box = WaitForMessageBox(process.dwProcessId, captions[answered], NULL, 60000));)
+        AnswerMessageBox(box, answers[answered++]);
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 && answered == 3)
+        GetExitCodeProcess(process.hProcess, &code);
+    TerminateProcess(process.hProcess, 1);   // a process that ended ignores it
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
 }
 
 HWND CurrentPage(const SetupProcess* setup)
@@ -267,7 +320,7 @@ void ClickWizardButton(HWND page, int id)
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(page, id));
 }
 
-HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs)
+HWND ReachOptions(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs)
 {
     HWND page = WaitForPage(setup, SETUP_DESTINATION, timeoutMs);
     EXPECT_NE(page, nullptr) << "no destination page";
@@ -277,6 +330,12 @@ HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD 
     PressNext(setup);
     page = WaitForPage(setup, SETUP_DEFAULT_SAVER, timeoutMs);
     EXPECT_NE(page, nullptr) << "setup did not reach the options page";
+    return page;
+}
+
+HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs)
+{
+    HWND page = ReachOptions(setup, destination, timeoutMs);
     if (!page)
         return NULL;
     PressNext(setup);
@@ -359,6 +418,19 @@ int FileExists(const std::string& path)
 {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string FileText(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    std::string text;
+    char buffer[65536];
+    DWORD read = 0;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &read, NULL) && read)
+        text.append(buffer, read);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return text;
 }
 
 void ScreenshotTo(const char* name)

@@ -13,7 +13,8 @@ enum DistributionPart {
     DIST_TEXTS = 8,        // ReadMe.TXT, License.TXT, File_ID.DIZ, VRNXSLX.HLP
     DIST_SLOGAN = 16,      // a Slogan.TXT of 300 bytes
     DIST_FILTER = 32,      // the built import filter VIVIMP32.FLT
-    DIST_ALL = 63
+    DIST_HELP = 64,        // the built HTML help pages, in "Help"
+    DIST_ALL = 127
 };
 
 // A fresh folder under the temporary folder (removed first when present).
@@ -33,6 +34,12 @@ struct SetupProcess {
 };
 // Starts "<folder>\Setup.EXE" and waits for its wizard window.
 int StartSetup(const std::string& folder, SetupProcess* setup, DWORD timeoutMs);
+// Waits for the wizard of a setup process other than `otherThan` (the one a
+// setup started itself as) and opens that process.
+int AttachSetup(DWORD otherThan, SetupProcess* setup, DWORD timeoutMs);
+// Runs an UnInstall.EXE, answering Yes, No to the launcher and OK; returns
+// its exit code, (DWORD)-1 when a box is missing.
+DWORD RunUninstaller(const std::string& path);
 // The wizard's current page, or null.
 HWND CurrentPage(const SetupProcess* setup);
 // Waits until the current page holds the control `id`; returns the page.
@@ -47,6 +54,9 @@ HWND WaitForMessageBox(DWORD processId, const char* caption, std::string* text, 
 void AnswerMessageBox(HWND box, int button);
 // Clicks a button of a page.
 void ClickWizardButton(HWND page, int id);
+// Page 0 with `destination`; returns page 1 once it is shown. Records
+// failures with gtest.
+HWND ReachOptions(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs);
 // Page 0 with `destination`, then page 1 with the default options; waits
 // until the installation has reached page 2. Records failures with gtest.
 HWND InstallTo(const SetupProcess* setup, const std::string& destination, DWORD timeoutMs);
@@ -67,6 +77,8 @@ std::string SystemFolder(void);
 std::string WindowsFolder(void);
 std::string ShellFolder(const char* name);
 int FileExists(const std::string& path);
+// The whole file's bytes ("" when it cannot be read).
+std::string FileText(const std::string& path);
 // A top-level window of the class (or with the title) in any process.
 HWND FindTopWindow(const char* className, const char* title, DWORD timeoutMs);
 // Saves the screen as a PNG-ready BMP under the output folder.
