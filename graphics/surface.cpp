@@ -196,6 +196,7 @@ static void FillStaticLookup(void)
 enum { BAND_GRACE_MS = 2000, BAND_KILLED_CODE = 42 };
 
 int presentBandLimit = MAX_PRESENT_BANDS;
+int presentBandPixels = MIN_BAND_PIXELS;
 
 struct ConvertBand {
     HANDLE thread;
@@ -279,7 +280,7 @@ static void StartConvertBands(int width, int height)
     if (wanted > MAX_PRESENT_BANDS)
         wanted = MAX_PRESENT_BANDS;
     long long pixels = (long long)width * height;
-    while (wanted > 1 && pixels / wanted < MIN_BAND_PIXELS)
+    while (wanted > 1 && pixels / wanted < presentBandPixels)
         --wanted;
     convertBandCount = 1;
     for (int i = 1; i < wanted; ++i) {

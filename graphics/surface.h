@@ -79,10 +79,13 @@ void PresentSurface(HDC target, const PALETTEENTRY* animated);
 // How many presents have reached a window so far (diagnostics, tests).
 LONG SurfacePresentCount(void);
 // Large surfaces are converted for a present in up to this many bands at
-// once, one per processor; 1 converts on the presenting thread alone. Read
-// when the surface is acquired.
-enum { MAX_PRESENT_BANDS = 4, MIN_BAND_PIXELS = 256 * 1024 };
+// once, one per processor; 1 converts on the presenting thread alone. Each
+// band has at least presentBandPixels pixels: below that the hand-over costs
+// more processor time than it saves waiting (a 1080p present stays on one
+// thread, a 4K one is split). Both are read when the surface is acquired.
+enum { MAX_PRESENT_BANDS = 4, MIN_BAND_PIXELS = 2 * 1024 * 1024 };
 extern int presentBandLimit;
+extern int presentBandPixels;
 // The bands of the surface acquired now (1 when none is or it is small).
 int PresentBandCount(void);
 

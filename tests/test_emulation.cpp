@@ -641,6 +641,7 @@ TEST(EmulationBands, LargePresentsInBandsShowWhatOneThreadShows)
     int bands[2] = {0, 0};
     for (int pass = 0; pass < 2; ++pass) {
         presentBandLimit = pass == 0 ? 1 : MAX_PRESENT_BANDS;
+        presentBandPixels = w * h / MAX_PRESENT_BANDS;   // bands even on the small test screen
         int sw = 0, sh = 0;
         HDC dc = AcquireDrawSurface(window, &sw, &sh);
         ASSERT_EQ(paletteEmulation, 1);
@@ -664,6 +665,7 @@ TEST(EmulationBands, LargePresentsInBandsShowWhatOneThreadShows)
         ReleaseDrawSurface(window, dc);
     }
     presentBandLimit = MAX_PRESENT_BANDS;
+    presentBandPixels = MIN_BAND_PIXELS;
     DestroyWindow(window);
 
     SYSTEM_INFO system;
