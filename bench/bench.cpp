@@ -7,8 +7,9 @@
 // often as "Strength" says, as the render loop runs it.
 //
 // Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [--no-worst]
-//                    [--worst-only] [--sphere-gdi] [--plain] [module names...]
+//                    [--worst-only] [--sphere-gdi] [--sphere-tiles] [--plain] [module names...]
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
+// --sphere-tiles copies Sphere's tile-clipped stamps into every tile on its own;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied.
 #include "graphics/palette.h"
@@ -317,8 +318,11 @@ int main(int argc, char** argv)
             doModules = 0;
         } else if (!strcmp(argv[i], "--sphere-gdi")) {
             sphereDirectStamps = 0;
+        } else if (!strcmp(argv[i], "--sphere-tiles")) {
+            sphereCellComposite = 0;
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
+            sphereCellComposite = 0;
             bezierTileMasks = 0;
             polygonDirectTiles = 0;
             vortexTileCopies = 0;
