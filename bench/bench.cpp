@@ -7,9 +7,11 @@
 // often as "Strength" says, as the render loop runs it.
 //
 // Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [--no-worst]
-//                    [--worst-only] [--sphere-gdi] [--sphere-tiles] [--plain] [module names...]
+//                    [--worst-only] [--sphere-gdi] [--sphere-tiles] [--shape-lines] [--plain]
+//                    [module names...]
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
 // --sphere-tiles copies Sphere's tile-clipped stamps into every tile on its own;
+// --shape-lines has the tiled shapes ask for the pen of every line of a run;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied.
 #include "graphics/palette.h"
@@ -320,6 +322,8 @@ int main(int argc, char** argv)
             sphereDirectStamps = 0;
         } else if (!strcmp(argv[i], "--sphere-tiles")) {
             sphereCellComposite = 0;
+        } else if (!strcmp(argv[i], "--shape-lines")) {
+            shapeLineRuns = 0;
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
             sphereCellComposite = 0;
@@ -327,6 +331,7 @@ int main(int argc, char** argv)
             polygonDirectTiles = 0;
             vortexTileCopies = 0;
             shapeTileMasks = 0;
+            shapeLineRuns = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {

@@ -9,6 +9,7 @@
 
 int shapeTileMasks = 1;
 long shapeTileMaskLines = 0;
+int shapeLineRuns = 1;
 
 int TruncToInt(double value)
 {
@@ -608,16 +609,24 @@ static VOID CALLBACK MaskStampPoint(int x, int y, LPARAM data)
 
 // Draws the tiled line into the frame's mask; 0 (nothing drawn) when it
 // cannot give GDI's own pixels, and the caller draws tile by tile.
+// `selected` says the batch's pen and brush are still the ones selected:
+// the line follows another of the same run with nothing drawn between.
 static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int tw, int th, int tileType,
-                           const ShapePen* local)
+                           const ShapePen* local, int selected)
 {
     HDC dc = local->dc;
     if (!shapeTileMasks || !dc || local->type > SHAPE_MAX_TYPE) {
         FlushTileBatch();
         return 0;
     }
-    HGDIOBJ penObject = GetCurrentObject(dc, OBJ_PEN);
-    HGDIOBJ brushObject = GetCurrentObject(dc, OBJ_BRUSH);
+    HGDIOBJ penObject, brushObject;
+    if (selected && batch.active && batch.dc == dc) {
+        penObject = batch.penObject;
+        brushObject = batch.brushObject;
+    } else {
+        penObject = GetCurrentObject(dc, OBJ_PEN);
+        brushObject = GetCurrentObject(dc, OBJ_BRUSH);
+    }
     int plain = local->sides < 2;
     if (batch.active && (batch.dc != dc || batch.penObject != penObject || batch.nx != nx || batch.ny != ny ||
                          batch.tw != tw || batch.th != th || batch.tileType != tileType || batch.plain != plain ||
@@ -638,19 +647,22 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
         FlushTileBatch();
         return 0;
     }
-    double left = (ax < bx ? ax : bx) - reach - batch.originX;
-    double right = (ax > bx ? ax : bx) + reach - batch.originX + 1;
-    double top = (ay < by ? ay : by) - reach - batch.originY;
-    double bottom = (ay > by ? ay : by) + reach - batch.originY + 1;
+    // The ends are whole pixels: rounding the reach up once gives every edge
+    // as the double sums rounded outward would (and ceil is slow here).
+    int reachUp = (int)ceil(reach);
+    int left = (ax < bx ? ax : bx) - reachUp - batch.originX;
+    int right = (ax > bx ? ax : bx) + reachUp - batch.originX + 1;
+    int top = (ay < by ? ay : by) - reachUp - batch.originY;
+    int bottom = (ay > by ? ay : by) + reachUp - batch.originY + 1;
     if (left < 0) left = 0;
     if (top < 0) top = 0;
     if (right > batch.width) right = batch.width;
     if (bottom > batch.height) bottom = batch.height;
     if (left < right && top < bottom) {
-        if ((int)left < batch.dirtyLeft) batch.dirtyLeft = (int)left;
-        if ((int)top < batch.dirtyTop) batch.dirtyTop = (int)top;
-        if ((int)ceil(right) > batch.dirtyRight) batch.dirtyRight = (int)ceil(right);
-        if ((int)ceil(bottom) > batch.dirtyBottom) batch.dirtyBottom = (int)ceil(bottom);
+        if (left < batch.dirtyLeft) batch.dirtyLeft = left;
+        if (top < batch.dirtyTop) batch.dirtyTop = top;
+        if (right > batch.dirtyRight) batch.dirtyRight = right;
+        if (bottom > batch.dirtyBottom) batch.dirtyBottom = bottom;
         if (plain) {
             HDC maskDc = tileMaskBitmap.dc;
             MoveToEx(maskDc, ax - batch.originX, ay - batch.originY, NULL);
@@ -659,7 +671,7 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
             // The walk of shapeLine, stamping into the mask.
             MaskWalk walk;
             walk.pen = *local;
-            walk.reach = (int)ceil(reach);
+            walk.reach = reachUp;
             walk.pen.counter = 0;
             int dy = ay > by ? ay - by : by - ay;
             int dx = ax > bx ? ax - bx : bx - ax;
@@ -683,8 +695,8 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
     return 1;
 }
 
-void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
-                    const ShapePen* pen)
+static void TiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
+                      const ShapePen* pen, int selected)
 {
     int nx = xTiles < 1 ? 1 : xTiles;
     int ny = yTiles < 1 ? 1 : yTiles;
@@ -694,10 +706,24 @@ void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int x
     local.shapeSize = pen->shapeSize / (float)((nx + ny) >> 1);
     int ax = xa / nx, ay = ya / ny;
     int bx = xb / nx, by = yb / ny;
-    if (MaskedTiledLine(ax, ay, bx, by, nx, ny, tw, th, tileType, &local))
+    if (MaskedTiledLine(ax, ay, bx, by, nx, ny, tw, th, tileType, &local, selected))
         return;
     for (int i = 0; i < nx; ++i)
         for (int j = 0; j < ny; ++j)
             if (TileAdmitted(i, j, tileType))
                 shapeLine(ax + i * tw, ay + j * th, bx + i * tw, by + j * th, &local);
+}
+
+void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
+                    const ShapePen* pen)
+{
+    TiledLine(xa, ya, xb, yb, width, height, xTiles, yTiles, tileType, pen, 0);
+}
+
+void shapeTiledLines(const POINT* ends, int lines, int width, int height, int xTiles, int yTiles, int tileType,
+                     const ShapePen* pen)
+{
+    for (int k = 0; k < lines; ++k)
+        TiledLine(ends[2 * k].x, ends[2 * k].y, ends[2 * k + 1].x, ends[2 * k + 1].y, width, height, xTiles, yTiles,
+                  tileType, pen, k > 0 && shapeLineRuns);
 }

@@ -211,6 +211,11 @@ static void TiledStreak(int x1, int y1, int x2, int y2)
     shapeTiledLine(x1, y1, x2, y2, star.width, star.height, star.xTiles, star.yTiles, star.tileType, &star.pen);
 }
 
+static void TiledStreaks(const POINT* ends, int lines)
+{
+    shapeTiledLines(ends, lines, star.width, star.height, star.xTiles, star.yTiles, star.tileType, &star.pen);
+}
+
 void ViewStars(StarView* view)
 {
     view->count = star.starCount;
@@ -316,13 +321,24 @@ int StarFrame(ModuleRecord* record)
         if (!(ox > 0 && ox < star.width && oy > 0 && oy < star.height))
             continue;
         if (star.symmetry > 1) {
+            // The copies go to the shapes as one run of lines of one pen.
+            POINT ends[2 * MAX_TURNS];
+            int lines = 0;
             for (int j = 0; j < star.symmetry && !FrameBudgetSpent(); ++j) {
-                POINT now = {s->sx, s->sy};
-                POINT before = {ox, oy};
-                TurnCopy(&now, j);
-                TurnCopy(&before, j);
-                TiledStreak(now.x, now.y, before.x, before.y);
+                POINT* now = &ends[2 * lines];
+                POINT* before = now + 1;
+                now->x = s->sx;
+                now->y = s->sy;
+                before->x = ox;
+                before->y = oy;
+                TurnCopy(now, j);
+                TurnCopy(before, j);
+                if (++lines == MAX_TURNS) {
+                    TiledStreaks(ends, lines);
+                    lines = 0;
+                }
             }
+            TiledStreaks(ends, lines);
         } else if (!FrameBudgetSpent()) {
             TiledStreak(s->sx, s->sy, ox, oy);
         }

@@ -118,7 +118,9 @@ protected:
         ClearTestSurface(&surface);
         if (clip)
             ClipHole();
-        shapeTileMasks = masks;
+        // 2: the mask as it was before runs of lines and repeated stamps.
+        shapeTileMasks = masks != 0;
+        shapeLineRuns = masks != 2;
         long before = shapeTileMaskLines;
         SeedRandom(seed * 2654435761u);
         open(record);
@@ -130,6 +132,7 @@ protected:
         out.pixels = Snapshot();
         close(record);
         shapeTileMasks = 1;
+        shapeLineRuns = 1;
         out.maskLines = shapeTileMaskLines - before;
         return out;
     }
@@ -172,7 +175,7 @@ const TileCase CASES[] = {
     {2, 3, 0, 3, 1, 30, 1},  {2, 3, 1, 10, 2, 40, 3}, {20, 20, 0, 1, 0, 12, 1}, {20, 20, 2, 3, 4, 60, 2},
     {2, 3, 3, 1, 5, 3, 1},   {20, 20, 1, 10, 8, 50, 1}, {2, 3, 0, 2, 0, 25, 2},   {2, 3, 2, 3, 7, 30, 1},
     {20, 20, 3, 10, 5, 80, 3}, {2, 3, 1, 1, 2, 1, 2}, {2, 3, 0, 3, 3, 30, 1},   {20, 20, 0, 10, 6, 40, 1},
-    {1, 1, 0, 3, 1, 30, 1},  {2, 3, 2, 1, 1, 8, 3},
+    {1, 1, 0, 3, 1, 30, 1},  {2, 3, 2, 1, 1, 8, 3},   {4, 3, 0, 10, 5, 90, 6},
 };
 
 TEST_F(TiledShapes, CyclicGivesTheSamePixelsThroughTheMask)
@@ -217,6 +220,8 @@ TEST_F(TiledShapes, StarGivesTheSamePixelsThroughTheMask)
             unsigned seed = 5 + 13 * n++;
             Outcome gdi = Star(c, seed, 0, 8, clip);
             Outcome tiles = Star(c, seed, 1, 8, clip);
+            Outcome before = Star(c, seed, 2, 8, clip);
+            EXPECT_EQ(FirstDifference(before.pixels, gdi.pixels, surface.surface.stride), "same");
             SCOPED_TRACE(testing::Message() << "tiles " << c.xTiles << "x" << c.yTiles << " type " << c.tileType
                                             << ", sides " << c.sides << " type " << c.type << " size " << c.size
                                             << " symmetry " << c.symmetry << ", clip " << clip);
