@@ -11,7 +11,8 @@
 //                    [module names...]
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
 // --sphere-tiles copies Sphere's tile-clipped stamps into every tile on its own;
-// --shape-lines has the tiled shapes ask for the pen of every line of a run;
+// --shape-lines has the tiled shapes ask for the pen of every line of a run
+// and set every stamp, repeated or not;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied.
 #include "graphics/palette.h"
@@ -324,6 +325,7 @@ int main(int argc, char** argv)
             sphereCellComposite = 0;
         } else if (!strcmp(argv[i], "--shape-lines")) {
             shapeLineRuns = 0;
+            shapeStampOnce = 0;
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
             sphereCellComposite = 0;
@@ -332,6 +334,7 @@ int main(int argc, char** argv)
             vortexTileCopies = 0;
             shapeTileMasks = 0;
             shapeLineRuns = 0;
+            shapeStampOnce = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {

@@ -10,6 +10,7 @@
 int shapeTileMasks = 1;
 long shapeTileMaskLines = 0;
 int shapeLineRuns = 1;
+int shapeStampOnce = 1;
 
 int TruncToInt(double value)
 {
@@ -327,6 +328,7 @@ struct StampShape {
     float angle, size, shrink;
     int sides, type, penWidth, solidFill, fillMode;
     int used;
+    int serial;      // new for every drawing the entry is given
     int reach;       // the centre lies at (reach, reach)
     BYTE* pixels;    // (2 * reach + 1) rows of as many 0/1 bytes
     int* extents;    // first and last set column of each row, or -1
@@ -334,7 +336,19 @@ struct StampShape {
 };
 enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160 };
 static StampShape stampCache[STAMP_CACHE];
-static int nextStamp;
+static int nextStamp, stampSerials;
+
+// A kept stamp set again at the same spot of one batch's mask changes
+// nothing, and a star field's rotated copies land on the same few spots over
+// and over: the spots set so far in the batch, by stamp serial.
+struct PlacedStamp {
+    long batch;
+    int serial, x, y;
+};
+enum { PLACED_SLOTS = 8192, PLACED_MAX = PLACED_SLOTS * 3 / 4 };
+static PlacedStamp placedStamps[PLACED_SLOTS];
+static long placedBatch, batchSerials;
+static int placedCount;
 
 // Lines drawn into the mask since the pen was selected; the mask is copied
 // into the tiles when the pen is released (or the lines change tiling).
@@ -468,6 +482,7 @@ static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const Sh
     batch.fillMode = GetPolyFillMode(dc);
     SetPolyFillMode(maskDc, batch.fillMode);
     batch.active = 1;
+    ++batchSerials;
     batch.dc = dc;
     batch.penObject = penObject;
     batch.brushObject = brushObject;
@@ -552,6 +567,7 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     c->penWidth = batch.penWidth;
     c->solidFill = batch.solidFill;
     c->fillMode = batch.fillMode;
+    c->serial = ++stampSerials;
     c->used = 1;
     return c;
 }
@@ -560,6 +576,35 @@ struct MaskWalk {
     ShapePen pen;
     int reach;
 };
+
+// 1 when this batch set the stamp at the spot before; else the spot is
+// noted, while there is room.
+static int PlacedBefore(const StampShape* c, int x, int y)
+{
+    if (placedBatch != batchSerials) {
+        placedBatch = batchSerials;
+        placedCount = 0;
+    }
+    unsigned h = ((unsigned)c->serial * 73856093u ^ (unsigned)x * 19349663u ^ (unsigned)y * 83492791u) &
+                 (PLACED_SLOTS - 1);
+    int probes = 0;
+    for (; probes < PLACED_SLOTS; ++probes, h = (h + 1) & (PLACED_SLOTS - 1)) {
+        PlacedStamp* p = &placedStamps[h];
+        if (p->batch != placedBatch)
+            break;
+        if (p->serial == c->serial && p->x == x && p->y == y)
+            return 1;
+    }
+    if (probes < PLACED_SLOTS && placedCount < PLACED_MAX) {
+        PlacedStamp* p = &placedStamps[h];
+        p->batch = placedBatch;
+        p->serial = c->serial;
+        p->x = x;
+        p->y = y;
+        ++placedCount;
+    }
+    return 0;
+}
 
 // The line's stamp at (x, y), tile-local: its cached runs set in the mask,
 // or GDI drawing it there when it cannot be kept.
@@ -574,6 +619,8 @@ static void MaskStamp(int x, int y, MaskWalk* walk)
         shapeStamp(cx, cy, &ink);
         return;
     }
+    if (shapeStampOnce && PlacedBefore(c, cx, cy))
+        return;
     int side = 2 * c->reach + 1;
     int left = cx - c->reach, top = cy - c->reach;
     for (int y = 0; y < side; ++y) {

@@ -43,6 +43,9 @@ extern long shapeTileMaskLines;
 // pen and brush as still selected instead of asking GDI for each line (the
 // default); 0 asks for every line.
 extern int shapeLineRuns;
+// 1: a kept stamp that a mask already holds at the same spot is not set
+// again (the default); 0 sets every stamp.
+extern int shapeStampOnce;
 
 // RotatePoint about (cx, cy) instead of the origin.
 void RotateAbout(POINT* p, float angle, int cx, int cy);

@@ -121,6 +121,7 @@ protected:
         // 2: the mask as it was before runs of lines and repeated stamps.
         shapeTileMasks = masks != 0;
         shapeLineRuns = masks != 2;
+        shapeStampOnce = masks != 2;
         long before = shapeTileMaskLines;
         SeedRandom(seed * 2654435761u);
         open(record);
@@ -133,6 +134,7 @@ protected:
         close(record);
         shapeTileMasks = 1;
         shapeLineRuns = 1;
+        shapeStampOnce = 1;
         out.maskLines = shapeTileMaskLines - before;
         return out;
     }
@@ -279,6 +281,32 @@ TEST_F(TiledShapes, LinesLeavingTheSurfaceMatchAtEveryEdge)
                     << nx << "x" << ny;
                 ++n;
             }
+}
+
+// One run of lines where a turned stamp lands on another's spot and a line
+// repeats, drawn in two colours one after the other: the stamps set once per
+// spot of each mask still give GDI's pixels.
+TEST_F(TiledShapes, RepeatedSpotsOfOneRunMatchGdi)
+{
+    Open(203, 117);
+    const POINT ends[] = {{40, 120}, {40, 40}, {100, 48}, {40, 48}, {40, 120}, {40, 40}, {40, 40}, {40, 120},
+                          {41, 49}, {41, 49}, {90, 30}, {40, 56}};
+    std::vector<BYTE> pictures[2];
+    for (int masks = 0; masks < 2; ++masks) {
+        ClearTestSurface(&surface);
+        shapeTileMasks = masks;
+        SeedRandom(31);
+        ShapePen pen;
+        shapePenInit(surface.surface.dc, 7, 2, 3, 24, 2.0f, &pen);
+        for (int colour = 12; colour <= 13; ++colour) {
+            shapePenSelect(&pen, PALETTEINDEX(colour));
+            shapeTiledLines(ends, 6, 203, 117, 2, 2, 0, &pen);
+            shapePenRelease(&pen);
+        }
+        pictures[masks] = Snapshot();
+    }
+    shapeTileMasks = 1;
+    EXPECT_EQ(FirstDifference(pictures[1], pictures[0], surface.surface.stride), "same");
 }
 
 // A bottom-up section with a plain grey table: rows land the right way up,
