@@ -330,6 +330,7 @@ struct StampShape {
     int used;
     int serial;      // new for every drawing the entry is given
     int reach;       // the centre lies at (reach, reach)
+    int firstRow, lastRow;   // the rows with pixels set
     BYTE* pixels;    // (2 * reach + 1) rows of as many 0/1 bytes
     int* extents;    // first and last set column of each row, or -1
     size_t capacity;
@@ -508,15 +509,24 @@ static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const Sh
 }
 
 // The stamp's pixels about its centre, drawn by GDI on first use.
+static int StampFits(const StampShape* c, const ShapePen* pen)
+{
+    return c->used && c->angle == pen->angle && c->size == pen->shapeSize && c->shrink == pen->shrink &&
+           c->sides == pen->sides && c->type == pen->type && c->penWidth == batch.penWidth &&
+           c->solidFill == batch.solidFill && c->fillMode == batch.fillMode;
+}
+
 static const StampShape* CachedStamp(const ShapePen* pen, int reach)
 {
-    for (int k = 0; k < STAMP_CACHE; ++k) {
-        const StampShape* c = &stampCache[k];
-        if (c->used && c->angle == pen->angle && c->size == pen->shapeSize && c->shrink == pen->shrink &&
-            c->sides == pen->sides && c->type == pen->type && c->penWidth == batch.penWidth &&
-            c->solidFill == batch.solidFill && c->fillMode == batch.fillMode)
-            return c;
-    }
+    // Most of a frame's stamps are the one its lines start with.
+    static int lastFound;
+    if (StampFits(&stampCache[lastFound], pen))
+        return &stampCache[lastFound];
+    for (int k = 0; k < STAMP_CACHE; ++k)
+        if (StampFits(&stampCache[k], pen)) {
+            lastFound = k;
+            return &stampCache[k];
+        }
     int side = 2 * reach + 1;
     MaskBitmap* m = &stampBitmap;
     if (!ReadyMaskBitmap(m, side, side))
@@ -542,6 +552,8 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
         c->capacity = need;
     }
     c->extents = (int*)(c->pixels + (size_t)side * side);
+    c->firstRow = side;
+    c->lastRow = -1;
     for (int y = 0; y < side; ++y) {
         BYTE* row = m->bits + (size_t)y * m->stride;
         BYTE* copy = c->pixels + (size_t)y * side;
@@ -557,6 +569,11 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
         c->extents[2 * y] = first;
         c->extents[2 * y + 1] = last;
         memset(row, 0, (size_t)side);
+        if (first >= 0) {
+            if (c->firstRow > y)
+                c->firstRow = y;
+            c->lastRow = y;
+        }
     }
     c->reach = reach;
     c->angle = pen->angle;
@@ -623,10 +640,12 @@ static void MaskStamp(int x, int y, MaskWalk* walk)
         return;
     int side = 2 * c->reach + 1;
     int left = cx - c->reach, top = cy - c->reach;
-    for (int y = 0; y < side; ++y) {
+    int firstY = c->firstRow > -top ? c->firstRow : -top;
+    int lastY = c->lastRow < batch.height - 1 - top ? c->lastRow : batch.height - 1 - top;
+    for (int y = firstY; y <= lastY; ++y) {
         int first = c->extents[2 * y];
         int row = top + y;
-        if (first < 0 || row < 0 || row >= batch.height)
+        if (first < 0)
             continue;
         int a = left + first, b = left + c->extents[2 * y + 1];
         if (a < 0)
