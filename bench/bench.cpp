@@ -12,7 +12,7 @@
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
 // --sphere-tiles copies Sphere's tile-clipped stamps into every tile on its own;
 // --shape-lines has the tiled shapes ask for the pen of every line of a run
-// and set every stamp, repeated or not;
+// and set every stamp, repeated or not, drawing its shapes one by one;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied.
 #include "graphics/palette.h"
@@ -326,6 +326,7 @@ int main(int argc, char** argv)
         } else if (!strcmp(argv[i], "--shape-lines")) {
             shapeLineRuns = 0;
             shapeStampOnce = 0;
+            shapeOutlinesAtOnce = 0;
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
             sphereCellComposite = 0;
@@ -335,6 +336,7 @@ int main(int argc, char** argv)
             shapeTileMasks = 0;
             shapeLineRuns = 0;
             shapeStampOnce = 0;
+            shapeOutlinesAtOnce = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {

@@ -11,6 +11,7 @@ int shapeTileMasks = 1;
 long shapeTileMaskLines = 0;
 int shapeLineRuns = 1;
 int shapeStampOnce = 1;
+int shapeOutlinesAtOnce = 1;
 
 int TruncToInt(double value)
 {
@@ -111,12 +112,25 @@ void shapePenRelease(ShapePen* pen)
     DeleteObject(SelectObject(pen->dc, GetStockObject(BLACK_BRUSH)));
 }
 
-void shapeStamp(int x, int y, ShapePen* pen)
+// A stamp's leaf outlines gathered for one PolyPolygon call instead of
+// drawn one Polygon call each.
+enum { OUTLINES_MAX = SHAPE_MAX_SIDES * SHAPE_MAX_SIDES };
+struct Outlines {
+    POINT points[OUTLINES_MAX * SHAPE_MAX_SIDES];
+    INT counts[OUTLINES_MAX];
+    int polygons, total, failed;
+};
+
+static void DrawShape(int x, int y, ShapePen* pen, Outlines* gather)
 {
     // Types beyond the last style would recurse without end.
     if (pen->type > SHAPE_MAX_TYPE)
         return;
     if (pen->sides < 2 && pen->type < 3) {
+        if (gather) {
+            gather->failed = 1;
+            return;
+        }
         MoveToEx(pen->dc, x, y, NULL);
         LineTo(pen->dc, x, y);
         return;
@@ -134,7 +148,15 @@ void shapeStamp(int x, int y, ShapePen* pen)
         a += step;
     }
     if (pen->type < 3) {
-        Polygon(pen->dc, vertices, count);
+        if (!gather) {
+            Polygon(pen->dc, vertices, count);
+        } else if (gather->polygons < OUTLINES_MAX && count >= 2) {
+            memcpy(gather->points + gather->total, vertices, sizeof(POINT) * (size_t)count);
+            gather->counts[gather->polygons++] = count;
+            gather->total += count;
+        } else {
+            gather->failed = 1;
+        }
         return;
     }
     ShapePen child = *pen;
@@ -142,7 +164,12 @@ void shapeStamp(int x, int y, ShapePen* pen)
     child.angleStep = pen->angleStep * pen->spin;
     child.type = (BYTE)(pen->type - 3);
     for (int i = 0; i < count; ++i)
-        shapeStamp(vertices[i].x, vertices[i].y, &child);
+        DrawShape(vertices[i].x, vertices[i].y, &child, gather);
+}
+
+void shapeStamp(int x, int y, ShapePen* pen)
+{
+    DrawShape(x, y, pen, 0);
 }
 
 static VOID CALLBACK StampPoint(int x, int y, LPARAM data)
@@ -536,7 +563,16 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     SetPolyFillMode(m->dc, batch.fillMode);
     ShapePen ink = *pen;
     ink.dc = m->dc;
-    shapeStamp(reach, reach, &ink);
+    // Without a fill the outlines' pixels are the same drawn at once or one by
+    // one; a fill would follow the fill mode across overlapping shapes.
+    static Outlines outlines;
+    outlines.polygons = outlines.total = outlines.failed = 0;
+    if (shapeOutlinesAtOnce && !batch.solidFill)
+        DrawShape(reach, reach, &ink, &outlines);
+    if (shapeOutlinesAtOnce && !batch.solidFill && !outlines.failed)
+        PolyPolygon(m->dc, outlines.points, outlines.counts, outlines.polygons);
+    else
+        shapeStamp(reach, reach, &ink);
     SelectObject(m->dc, oldPen);
     SelectObject(m->dc, oldBrush);
     GdiFlush();

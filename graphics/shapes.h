@@ -46,6 +46,9 @@ extern int shapeLineRuns;
 // 1: a kept stamp that a mask already holds at the same spot is not set
 // again (the default); 0 sets every stamp.
 extern int shapeStampOnce;
+// 1: a kept stamp of unfilled shapes is drawn into its mask with one
+// PolyPolygon call (the default); 0 with a Polygon call per shape.
+extern int shapeOutlinesAtOnce;
 
 // RotatePoint about (cx, cy) instead of the origin.
 void RotateAbout(POINT* p, float angle, int cx, int cy);

@@ -122,6 +122,7 @@ protected:
         shapeTileMasks = masks != 0;
         shapeLineRuns = masks != 2;
         shapeStampOnce = masks != 2;
+        shapeOutlinesAtOnce = masks != 2;
         long before = shapeTileMaskLines;
         SeedRandom(seed * 2654435761u);
         open(record);
@@ -135,6 +136,7 @@ protected:
         shapeTileMasks = 1;
         shapeLineRuns = 1;
         shapeStampOnce = 1;
+        shapeOutlinesAtOnce = 1;
         out.maskLines = shapeTileMaskLines - before;
         return out;
     }
