@@ -12,7 +12,8 @@
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
 // --sphere-tiles copies Sphere's tile-clipped stamps into every tile on its own;
 // --shape-lines has the tiled shapes ask for the pen of every line of a run
-// and set every stamp, repeated or not, drawing its shapes one by one;
+// and set every stamp, repeated or not, drawing its shapes one by one, and
+// fill every tile's copy of the mask on its own, and turns points by casts;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied.
 #include "graphics/palette.h"
@@ -327,6 +328,8 @@ int main(int argc, char** argv)
             shapeLineRuns = 0;
             shapeStampOnce = 0;
             shapeOutlinesAtOnce = 0;
+            shapeJoinedCopies = 0;
+            quickTruncation = 0;
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
             sphereCellComposite = 0;
@@ -337,6 +340,8 @@ int main(int argc, char** argv)
             shapeLineRuns = 0;
             shapeStampOnce = 0;
             shapeOutlinesAtOnce = 0;
+            shapeJoinedCopies = 0;
+            quickTruncation = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {

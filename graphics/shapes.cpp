@@ -12,6 +12,7 @@ long shapeTileMaskLines = 0;
 int shapeLineRuns = 1;
 int shapeStampOnce = 1;
 int shapeOutlinesAtOnce = 1;
+int shapeJoinedCopies = 1;
 
 int TruncToInt(double value)
 {
@@ -437,6 +438,27 @@ static void FlushTileBatch(void)
     if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
         section.dsBm.bmBits != t->surface.bits)
         return;
+    if (shapeJoinedCopies) {
+        // One colour whatever the order: a run's copies in a row of tiles
+        // that touch or overlap are filled as one span.
+        for (int j = 0; j < batch.ny; ++j) {
+            int dy = j * batch.th;
+            for (int k = 0; k < runs; ++k) {
+                const MaskRun* r = &tileMask.runs[k];
+                int reach = r->x1 - r->x0 + 1;
+                for (int i = 0; i < batch.nx; ++i) {
+                    if (!TileAdmitted(i, j, batch.tileType))
+                        continue;
+                    int first = i, next = i + 1;
+                    for (; next < batch.nx && (next - i) * batch.tw <= reach; ++next)
+                        if (TileAdmitted(next, j, batch.tileType))
+                            i = next;
+                    FillRun(t, r->y + dy, r->x0 + first * batch.tw, r->x1 + i * batch.tw);
+                }
+            }
+        }
+        return;
+    }
     for (int i = 0; i < batch.nx; ++i)
         for (int j = 0; j < batch.ny; ++j) {
             if (!TileAdmitted(i, j, batch.tileType))
@@ -751,7 +773,13 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
     }
     // The ends are whole pixels: rounding the reach up once gives every edge
     // as the double sums rounded outward would (and ceil is slow here).
-    int reachUp = (int)ceil(reach);
+    static double lastReach = -1.0;
+    static int lastReachUp;
+    if (reach != lastReach) {
+        lastReach = reach;
+        lastReachUp = (int)ceil(reach);
+    }
+    int reachUp = lastReachUp;
     int left = (ax < bx ? ax : bx) - reachUp - batch.originX;
     int right = (ax > bx ? ax : bx) + reachUp - batch.originX + 1;
     int top = (ay < by ? ay : by) - reachUp - batch.originY;

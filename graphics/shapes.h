@@ -49,6 +49,9 @@ extern int shapeStampOnce;
 // 1: a kept stamp of unfilled shapes is drawn into its mask with one
 // PolyPolygon call (the default); 0 with a Polygon call per shape.
 extern int shapeOutlinesAtOnce;
+// 1: the copies of a mask run in neighbouring tiles of a row that touch are
+// filled as one span (the default); 0 fills every tile's copy.
+extern int shapeJoinedCopies;
 
 // RotatePoint about (cx, cy) instead of the origin.
 void RotateAbout(POINT* p, float angle, int cx, int cy);

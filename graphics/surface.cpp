@@ -566,12 +566,32 @@ void RotatePoint(POINT* point, float angle)
     RotatePointBy(point, cosl(angle), sinl(angle));
 }
 
+int quickTruncation = 1;
+
+LONG TruncLongDouble(long double v)
+{
+    // The nearest double lies on the same side of every whole number as v
+    // unless it is whole itself; then the exact rest says which side.
+    double nearest = (double)v;
+    if (!quickTruncation || !(nearest > -2147483648.0 && nearest < 2147483648.0))
+        return (LONG)v;
+    LONG n = (LONG)nearest;
+    if ((double)n != nearest)
+        return n;
+    long double rest = v - (long double)nearest;
+    if (n > 0 && rest < 0)
+        return n - 1;
+    if (n < 0 && rest > 0)
+        return n + 1;
+    return n;
+}
+
 void RotatePointBy(POINT* point, long double c, long double s)
 {
     long double x = c * point->x + s * point->y;
     long double y = c * point->y - s * point->x;
-    point->x = (LONG)x;
-    point->y = (LONG)y;
+    point->x = TruncLongDouble(x);
+    point->y = TruncLongDouble(y);
 }
 
 // --- Symmetry of pixel buffers ---------------------------------------------------

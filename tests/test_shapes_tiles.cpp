@@ -4,6 +4,7 @@
 // copies, odd surface sizes, erased trails and a clip region with a hole.
 #include <gtest/gtest.h>
 #include "graphics/shapes.h"
+#include "graphics/surface.h"
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
@@ -123,6 +124,8 @@ protected:
         shapeLineRuns = masks != 2;
         shapeStampOnce = masks != 2;
         shapeOutlinesAtOnce = masks != 2;
+        shapeJoinedCopies = masks != 2;
+        quickTruncation = masks != 2;
         long before = shapeTileMaskLines;
         SeedRandom(seed * 2654435761u);
         open(record);
@@ -137,6 +140,8 @@ protected:
         shapeLineRuns = 1;
         shapeStampOnce = 1;
         shapeOutlinesAtOnce = 1;
+        shapeJoinedCopies = 1;
+        quickTruncation = 1;
         out.maskLines = shapeTileMaskLines - before;
         return out;
     }
