@@ -12,7 +12,7 @@
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
 // --sphere-tiles copies Sphere's tile-clipped stamps into every tile on its own;
 // --shape-lines has the tiled shapes ask for the pen of every line of a run
-// and set every stamp, repeated or not, drawing its shapes one by one, and
+// and set every stamp, repeated or not, drawing all its shapes, and
 // fill every tile's copy of the mask on its own, and turns points by casts;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied.
@@ -327,7 +327,7 @@ int main(int argc, char** argv)
         } else if (!strcmp(argv[i], "--shape-lines")) {
             shapeLineRuns = 0;
             shapeStampOnce = 0;
-            shapeOutlinesAtOnce = 0;
+            shapeLeafCopies = 0;
             shapeJoinedCopies = 0;
             quickTruncation = 0;
         } else if (!strcmp(argv[i], "--plain")) {
@@ -339,7 +339,7 @@ int main(int argc, char** argv)
             shapeTileMasks = 0;
             shapeLineRuns = 0;
             shapeStampOnce = 0;
-            shapeOutlinesAtOnce = 0;
+            shapeLeafCopies = 0;
             shapeJoinedCopies = 0;
             quickTruncation = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {

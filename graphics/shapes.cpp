@@ -11,7 +11,7 @@ int shapeTileMasks = 1;
 long shapeTileMaskLines = 0;
 int shapeLineRuns = 1;
 int shapeStampOnce = 1;
-int shapeOutlinesAtOnce = 1;
+int shapeLeafCopies = 1;
 int shapeJoinedCopies = 1;
 
 int TruncToInt(double value)
@@ -113,30 +113,9 @@ void shapePenRelease(ShapePen* pen)
     DeleteObject(SelectObject(pen->dc, GetStockObject(BLACK_BRUSH)));
 }
 
-// A stamp's leaf outlines gathered for one PolyPolygon call instead of
-// drawn one Polygon call each.
-enum { OUTLINES_MAX = SHAPE_MAX_SIDES * SHAPE_MAX_SIDES };
-struct Outlines {
-    POINT points[OUTLINES_MAX * SHAPE_MAX_SIDES];
-    INT counts[OUTLINES_MAX];
-    int polygons, total, failed;
-};
-
-static void DrawShape(int x, int y, ShapePen* pen, Outlines* gather)
+// The corners of the shape centred at (x, y).
+static int ShapeVertices(int x, int y, const ShapePen* pen, POINT* vertices)
 {
-    // Types beyond the last style would recurse without end.
-    if (pen->type > SHAPE_MAX_TYPE)
-        return;
-    if (pen->sides < 2 && pen->type < 3) {
-        if (gather) {
-            gather->failed = 1;
-            return;
-        }
-        MoveToEx(pen->dc, x, y, NULL);
-        LineTo(pen->dc, x, y);
-        return;
-    }
-    POINT vertices[SHAPE_MAX_SIDES];
     int count = pen->sides;
     if (count > SHAPE_MAX_SIDES)
         count = SHAPE_MAX_SIDES;
@@ -148,29 +127,63 @@ static void DrawShape(int x, int y, ShapePen* pen, Outlines* gather)
         vertices[i].y = y + TruncToInt(cos(theta) * pen->shapeSize);
         a += step;
     }
-    if (pen->type < 3) {
-        if (!gather) {
-            Polygon(pen->dc, vertices, count);
-        } else if (gather->polygons < OUTLINES_MAX && count >= 2) {
-            memcpy(gather->points + gather->total, vertices, sizeof(POINT) * (size_t)count);
-            gather->counts[gather->polygons++] = count;
-            gather->total += count;
-        } else {
-            gather->failed = 1;
-        }
-        return;
-    }
+    return count;
+}
+
+static ShapePen ChildPen(const ShapePen* pen)
+{
     ShapePen child = *pen;
     child.shapeSize = pen->shapeSize * pen->shrink + 1.0f;
     child.angleStep = pen->angleStep * pen->spin;
     child.type = (BYTE)(pen->type - 3);
+    return child;
+}
+
+static void DrawShape(int x, int y, ShapePen* pen)
+{
+    // Types beyond the last style would recurse without end.
+    if (pen->type > SHAPE_MAX_TYPE)
+        return;
+    if (pen->sides < 2 && pen->type < 3) {
+        MoveToEx(pen->dc, x, y, NULL);
+        LineTo(pen->dc, x, y);
+        return;
+    }
+    POINT vertices[SHAPE_MAX_SIDES];
+    int count = ShapeVertices(x, y, pen, vertices);
+    if (pen->type < 3) {
+        Polygon(pen->dc, vertices, count);
+        return;
+    }
+    ShapePen child = ChildPen(pen);
     for (int i = 0; i < count; ++i)
-        DrawShape(vertices[i].x, vertices[i].y, &child, gather);
+        DrawShape(vertices[i].x, vertices[i].y, &child);
+}
+
+// Every shape a stamp draws is one level's: the same pen, so the same shape
+// moved to its centre. The centres are gathered, and that pen.
+enum { LEAVES_MAX = SHAPE_MAX_SIDES * SHAPE_MAX_SIDES };
+static int LeafCentres(int x, int y, const ShapePen* pen, POINT* centres, int count, ShapePen* leaf)
+{
+    if (pen->type > SHAPE_MAX_TYPE || count >= LEAVES_MAX)
+        return count;
+    if (pen->type < 3) {
+        *leaf = *pen;
+        centres[count].x = x;
+        centres[count].y = y;
+        return count + 1;
+    }
+    POINT vertices[SHAPE_MAX_SIDES];
+    int n = ShapeVertices(x, y, pen, vertices);
+    ShapePen child = ChildPen(pen);
+    for (int i = 0; i < n; ++i)
+        count = LeafCentres(vertices[i].x, vertices[i].y, &child, centres, count, leaf);
+    return count;
 }
 
 void shapeStamp(int x, int y, ShapePen* pen)
 {
-    DrawShape(x, y, pen, 0);
+    DrawShape(x, y, pen);
 }
 
 static VOID CALLBACK StampPoint(int x, int y, LPARAM data)
@@ -557,6 +570,46 @@ static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const Sh
     return 1;
 }
 
+// The shape drawn at (reach, reach) of the stamp bitmap set at every centre
+// instead, within the bitmap's side x side clip; 0 when it has too many runs.
+static int CopyLeaves(MaskBitmap* m, int side, int reach, const POINT* centres, int leaves)
+{
+    enum { LEAF_RUNS = 4096 };
+    static MaskRun runs[LEAF_RUNS];
+    int count = 0;
+    for (int y = 0; y < side; ++y) {
+        BYTE* row = m->bits + (size_t)y * m->stride;
+        for (int x = 0; x < side;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            int start = x;
+            while (x < side && row[x])
+                row[x++] = 0;
+            if (count == LEAF_RUNS)
+                return 0;
+            runs[count].y = y - reach;
+            runs[count].x0 = start - reach;
+            runs[count].x1 = x - 1 - reach;
+            ++count;
+        }
+    }
+    for (int k = 0; k < leaves; ++k)
+        for (int n = 0; n < count; ++n) {
+            int y = centres[k].y + runs[n].y;
+            int a = centres[k].x + runs[n].x0, b = centres[k].x + runs[n].x1;
+            if (y < 0 || y >= side)
+                continue;
+            a = a < 0 ? 0 : a;
+            b = b >= side ? side - 1 : b;
+            BYTE* row = m->bits + (size_t)y * m->stride;
+            for (int x = a; x <= b; ++x)
+                row[x] = 1;
+        }
+    return 1;
+}
+
 // The stamp's pixels about its centre, drawn by GDI on first use.
 static int StampFits(const StampShape* c, const ShapePen* pen)
 {
@@ -585,19 +638,22 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     SetPolyFillMode(m->dc, batch.fillMode);
     ShapePen ink = *pen;
     ink.dc = m->dc;
-    // Without a fill the outlines' pixels are the same drawn at once or one by
-    // one; a fill would follow the fill mode across overlapping shapes.
-    static Outlines outlines;
-    outlines.polygons = outlines.total = outlines.failed = 0;
-    if (shapeOutlinesAtOnce && !batch.solidFill)
-        DrawShape(reach, reach, &ink, &outlines);
-    if (shapeOutlinesAtOnce && !batch.solidFill && !outlines.failed)
-        PolyPolygon(m->dc, outlines.points, outlines.counts, outlines.polygons);
-    else
+    // GDI draws a shape the same wherever it lies: one of the stamp's shapes
+    // is drawn and its pixels set again at every other centre.
+    static POINT centres[LEAVES_MAX];
+    ShapePen leaf;
+    int leaves = shapeLeafCopies ? LeafCentres(reach, reach, &ink, centres, 0, &leaf) : 0;
+    if (leaves > 1) {
+        leaf.dc = m->dc;
+        DrawShape(reach, reach, &leaf);
+    } else {
         shapeStamp(reach, reach, &ink);
+    }
     SelectObject(m->dc, oldPen);
     SelectObject(m->dc, oldBrush);
     GdiFlush();
+    if (leaves > 1 && !CopyLeaves(m, side, reach, centres, leaves))
+        return 0;
     StampShape* c = &stampCache[nextStamp];
     nextStamp = (nextStamp + 1) % STAMP_CACHE;
     c->used = 0;

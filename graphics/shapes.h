@@ -46,9 +46,9 @@ extern int shapeLineRuns;
 // 1: a kept stamp that a mask already holds at the same spot is not set
 // again (the default); 0 sets every stamp.
 extern int shapeStampOnce;
-// 1: a kept stamp of unfilled shapes is drawn into its mask with one
-// PolyPolygon call (the default); 0 with a Polygon call per shape.
-extern int shapeOutlinesAtOnce;
+// 1: a kept stamp draws one of its shapes through GDI and sets that shape's
+// pixels at the others' centres (the default); 0 draws every shape.
+extern int shapeLeafCopies;
 // 1: the copies of a mask run in neighbouring tiles of a row that touch are
 // filled as one span (the default); 0 fills every tile's copy.
 extern int shapeJoinedCopies;

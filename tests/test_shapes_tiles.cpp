@@ -123,7 +123,7 @@ protected:
         shapeTileMasks = masks != 0;
         shapeLineRuns = masks != 2;
         shapeStampOnce = masks != 2;
-        shapeOutlinesAtOnce = masks != 2;
+        shapeLeafCopies = masks != 2;
         shapeJoinedCopies = masks != 2;
         quickTruncation = masks != 2;
         long before = shapeTileMaskLines;
@@ -139,7 +139,7 @@ protected:
         shapeTileMasks = 1;
         shapeLineRuns = 1;
         shapeStampOnce = 1;
-        shapeOutlinesAtOnce = 1;
+        shapeLeafCopies = 1;
         shapeJoinedCopies = 1;
         quickTruncation = 1;
         out.maskLines = shapeTileMaskLines - before;
