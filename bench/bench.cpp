@@ -329,6 +329,7 @@ int main(int argc, char** argv)
             shapeStampOnce = 0;
             shapeLeafCopies = 0;
             shapeJoinedCopies = 0;
+            shapeStampBlocks = 0;
             quickTruncation = 0;
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
@@ -341,6 +342,7 @@ int main(int argc, char** argv)
             shapeStampOnce = 0;
             shapeLeafCopies = 0;
             shapeJoinedCopies = 0;
+            shapeStampBlocks = 0;
             quickTruncation = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;

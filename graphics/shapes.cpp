@@ -13,6 +13,7 @@ int shapeLineRuns = 1;
 int shapeStampOnce = 1;
 int shapeLeafCopies = 1;
 int shapeJoinedCopies = 1;
+int shapeStampBlocks = 1;
 
 int TruncToInt(double value)
 {
@@ -371,12 +372,13 @@ struct StampShape {
     int used;
     int serial;      // new for every drawing the entry is given
     int reach;       // the centre lies at (reach, reach)
+    int pitch;       // row to row in pixels, each row STAMP_PAD in
     int firstRow, lastRow;   // the rows with pixels set
     BYTE* pixels;    // (2 * reach + 1) rows of as many 0/1 bytes
     int* extents;    // first and last set column of each row, or -1
     size_t capacity;
 };
-enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160 };
+enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160, STAMP_PAD = 16 };
 static StampShape stampCache[STAMP_CACHE];
 static int nextStamp, stampSerials;
 
@@ -657,7 +659,9 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     StampShape* c = &stampCache[nextStamp];
     nextStamp = (nextStamp + 1) % STAMP_CACHE;
     c->used = 0;
-    size_t need = (size_t)side * side + sizeof(int) * 2 * (size_t)side;
+    // Rows padded with zeros either side: a row is set in whole blocks.
+    int pitch = (side + 2 * STAMP_PAD + 15) & ~15;
+    size_t need = (size_t)pitch * side + sizeof(int) * 2 * (size_t)side;
     if (need > c->capacity) {
         BYTE* block = (BYTE*)realloc(c->pixels, need);
         if (!block)
@@ -665,15 +669,17 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
         c->pixels = block;
         c->capacity = need;
     }
-    c->extents = (int*)(c->pixels + (size_t)side * side);
+    c->extents = (int*)(c->pixels + (size_t)pitch * side);
+    c->pitch = pitch;
     c->firstRow = side;
     c->lastRow = -1;
     for (int y = 0; y < side; ++y) {
         BYTE* row = m->bits + (size_t)y * m->stride;
-        BYTE* copy = c->pixels + (size_t)y * side;
+        BYTE* copy = c->pixels + (size_t)y * pitch + STAMP_PAD;
+        for (int x = -STAMP_PAD; x < pitch - STAMP_PAD; ++x)
+            copy[x] = x >= 0 && x < side && row[x] ? 1 : 0;
         int first = -1, last = -1;
         for (int x = 0; x < side; ++x) {
-            copy[x] = row[x] ? 1 : 0;
             if (row[x]) {
                 if (first < 0)
                     first = x;
@@ -737,6 +743,13 @@ static int PlacedBefore(const StampShape* c, int x, int y)
     return 0;
 }
 
+static void OrBlocks(BYTE* __restrict to, const BYTE* __restrict from, int blocks)
+{
+    for (int k = 0; k < blocks; ++k, to += 16, from += 16)
+        for (int q = 0; q < 16; ++q)
+            to[q] |= from[q];
+}
+
 // The line's stamp at (x, y), tile-local: its cached runs set in the mask,
 // or GDI drawing it there when it cannot be kept.
 static void MaskStamp(int x, int y, MaskWalk* walk)
@@ -752,7 +765,6 @@ static void MaskStamp(int x, int y, MaskWalk* walk)
     }
     if (shapeStampOnce && PlacedBefore(c, cx, cy))
         return;
-    int side = 2 * c->reach + 1;
     int left = cx - c->reach, top = cy - c->reach;
     int firstY = c->firstRow > -top ? c->firstRow : -top;
     int lastY = c->lastRow < batch.height - 1 - top ? c->lastRow : batch.height - 1 - top;
@@ -767,9 +779,16 @@ static void MaskStamp(int x, int y, MaskWalk* walk)
         if (b >= batch.width)
             b = batch.width - 1;
         BYTE* to = m->bits + (size_t)row * m->stride;
-        const BYTE* from = c->pixels + (size_t)y * side;
+        const BYTE* from = c->pixels + (size_t)y * c->pitch + STAMP_PAD - left;
+        // Whole blocks of 16 where the mask row has room: the bytes past the
+        // row's last pixel are the padding's zeros.
+        int blocks = (b - a + 16) >> 4;
+        if (shapeStampBlocks && a + 16 * blocks <= m->stride) {
+            OrBlocks(to + a, from + a, blocks);
+            continue;
+        }
         for (int x = a; x <= b; ++x)
-            to[x] |= from[x - left];
+            to[x] |= from[x];
     }
 }
 

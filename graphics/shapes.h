@@ -52,6 +52,9 @@ extern int shapeLeafCopies;
 // 1: the copies of a mask run in neighbouring tiles of a row that touch are
 // filled as one span (the default); 0 fills every tile's copy.
 extern int shapeJoinedCopies;
+// 1: a kept stamp's rows are set into the mask in blocks of 16 bytes (the
+// default); 0 byte by byte within the row's extent.
+extern int shapeStampBlocks;
 
 // RotatePoint about (cx, cy) instead of the origin.
 void RotateAbout(POINT* p, float angle, int cx, int cy);

@@ -125,6 +125,7 @@ protected:
         shapeStampOnce = masks != 2;
         shapeLeafCopies = masks != 2;
         shapeJoinedCopies = masks != 2;
+        shapeStampBlocks = masks != 2;
         quickTruncation = masks != 2;
         long before = shapeTileMaskLines;
         SeedRandom(seed * 2654435761u);
@@ -141,6 +142,7 @@ protected:
         shapeStampOnce = 1;
         shapeLeafCopies = 1;
         shapeJoinedCopies = 1;
+        shapeStampBlocks = 1;
         quickTruncation = 1;
         out.maskLines = shapeTileMaskLines - before;
         return out;
