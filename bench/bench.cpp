@@ -20,6 +20,7 @@
 #include "graphics/shapes.h"
 #include "graphics/surface.h"
 #include "modules/bezier.h"
+#include "modules/modules.h"
 #include "modules/polygon.h"
 #include "modules/sphere.h"
 #include "modules/vortex.h"
@@ -331,6 +332,7 @@ int main(int argc, char** argv)
             shapeJoinedCopies = 0;
             shapeStampBlocks = 0;
             quickTruncation = 0;
+            starTurnReuse = 0;
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
             sphereCellComposite = 0;
@@ -344,6 +346,7 @@ int main(int argc, char** argv)
             shapeJoinedCopies = 0;
             shapeStampBlocks = 0;
             quickTruncation = 0;
+            starTurnReuse = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {

@@ -127,6 +127,7 @@ protected:
         shapeJoinedCopies = masks != 2;
         shapeStampBlocks = masks != 2;
         quickTruncation = masks != 2;
+        starTurnReuse = masks != 2;
         long before = shapeTileMaskLines;
         SeedRandom(seed * 2654435761u);
         open(record);
@@ -144,6 +145,7 @@ protected:
         shapeJoinedCopies = 1;
         shapeStampBlocks = 1;
         quickTruncation = 1;
+        starTurnReuse = 1;
         out.maskLines = shapeTileMaskLines - before;
         return out;
     }
