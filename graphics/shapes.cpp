@@ -430,21 +430,34 @@ static void FlushTileBatch(void)
     // Both the mask and the surface must hold what GDI drew so far.
     GdiFlush();
     int runs = 0, ok = 1;
+    const DWORD NONE = 0, ALL = 0x01010101u;
     for (int y = batch.dirtyTop; y < batch.dirtyBottom; ++y) {
         BYTE* row = m->bits + (size_t)y * m->stride;
-        for (int x = batch.dirtyLeft; x < batch.dirtyRight;) {
+        int right = batch.dirtyRight;
+        for (int x = batch.dirtyLeft; x < right;) {
+            // Four pixels at a time through empty stretches and full ones,
+            // clearing as the runs are read.
+            DWORD four;
+            if (shapeStampBlocks && x + 4 <= right && (memcpy(&four, row + x, 4), four == NONE)) {
+                x += 4;
+                continue;
+            }
             if (!row[x]) {
                 ++x;
                 continue;
             }
             int start = x;
-            while (x < batch.dirtyRight && row[x])
-                ++x;
+            while (shapeStampBlocks && x + 4 <= right && (memcpy(&four, row + x, 4), four == ALL)) {
+                memcpy(row + x, &NONE, 4);
+                x += 4;
+            }
+            while (x < right && row[x])
+                row[x++] = 0;
             if (ok)
                 ok = AddRun(batch.originY + y, batch.originX + start, batch.originX + x - 1, &runs);
         }
-        if (batch.dirtyRight > batch.dirtyLeft)
-            memset(row + batch.dirtyLeft, 0, (size_t)(batch.dirtyRight - batch.dirtyLeft));
+        if (!shapeStampBlocks && right > batch.dirtyLeft)
+            memset(row + batch.dirtyLeft, 0, (size_t)(right - batch.dirtyLeft));
     }
     const MaskTarget* t = &maskTarget;
     // A surface gone since the lines were drawn (no release) gets nothing.
@@ -453,20 +466,34 @@ static void FlushTileBatch(void)
     if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
         section.dsBm.bmBits != t->surface.bits)
         return;
-    if (shapeJoinedCopies) {
+    static BYTE* admitted;
+    static size_t admittedSize;
+    size_t tiles = (size_t)batch.nx * batch.ny;
+    if (shapeJoinedCopies && tiles > admittedSize) {
+        BYTE* grown = (BYTE*)realloc(admitted, tiles);
+        if (grown) {
+            admitted = grown;
+            admittedSize = tiles;
+        }
+    }
+    if (shapeJoinedCopies && tiles <= admittedSize) {
         // One colour whatever the order: a run's copies in a row of tiles
         // that touch or overlap are filled as one span.
+        for (int j = 0; j < batch.ny; ++j)
+            for (int i = 0; i < batch.nx; ++i)
+                admitted[j * batch.nx + i] = (BYTE)TileAdmitted(i, j, batch.tileType);
         for (int j = 0; j < batch.ny; ++j) {
             int dy = j * batch.th;
+            const BYTE* row = admitted + j * batch.nx;
             for (int k = 0; k < runs; ++k) {
                 const MaskRun* r = &tileMask.runs[k];
                 int reach = r->x1 - r->x0 + 1;
                 for (int i = 0; i < batch.nx; ++i) {
-                    if (!TileAdmitted(i, j, batch.tileType))
+                    if (!row[i])
                         continue;
                     int first = i, next = i + 1;
                     for (; next < batch.nx && (next - i) * batch.tw <= reach; ++next)
-                        if (TileAdmitted(next, j, batch.tileType))
+                        if (row[next])
                             i = next;
                     FillRun(t, r->y + dy, r->x0 + first * batch.tw, r->x1 + i * batch.tw);
                 }

@@ -52,8 +52,8 @@ extern int shapeLeafCopies;
 // 1: the copies of a mask run in neighbouring tiles of a row that touch are
 // filled as one span (the default); 0 fills every tile's copy.
 extern int shapeJoinedCopies;
-// 1: a kept stamp's rows are set into the mask in blocks of 16 bytes (the
-// default); 0 byte by byte within the row's extent.
+// 1: a kept stamp's rows are set into the mask in blocks of 16 bytes and the
+// mask read back four pixels at a time (the default); 0 byte by byte.
 extern int shapeStampBlocks;
 
 // RotatePoint about (cx, cy) instead of the origin.
