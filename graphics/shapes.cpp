@@ -466,17 +466,23 @@ static void FlushTileBatch(void)
     if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
         section.dsBm.bmBits != t->surface.bits)
         return;
+    // The admitted tiles, then a flag per surface row filled edge to edge.
     static BYTE* admitted;
     static size_t admittedSize;
     size_t tiles = (size_t)batch.nx * batch.ny;
-    if (shapeJoinedCopies && tiles > admittedSize) {
-        BYTE* grown = (BYTE*)realloc(admitted, tiles);
+    int height = t->surface.height, width = t->surface.width;
+    size_t need = tiles + (size_t)height;
+    if (shapeJoinedCopies && need > admittedSize) {
+        BYTE* grown = (BYTE*)realloc(admitted, need);
         if (grown) {
             admitted = grown;
-            admittedSize = tiles;
+            admittedSize = need;
         }
     }
-    if (shapeJoinedCopies && tiles <= admittedSize) {
+    if (shapeJoinedCopies && need <= admittedSize) {
+        BYTE* rowFilled = admitted + tiles;
+        for (int y = 0; y < height; ++y)
+            rowFilled[y] = 0;
         // One colour whatever the order: a run's copies in a row of tiles
         // that touch or overlap are filled as one span.
         for (int j = 0; j < batch.ny; ++j)
@@ -495,7 +501,14 @@ static void FlushTileBatch(void)
                     for (; next < batch.nx && (next - i) * batch.tw <= reach; ++next)
                         if (row[next])
                             i = next;
-                    FillRun(t, r->y + dy, r->x0 + first * batch.tw, r->x1 + i * batch.tw);
+                    // A surface row already filled edge to edge takes no more.
+                    int y = r->y + dy, x0 = r->x0 + first * batch.tw, x1 = r->x1 + i * batch.tw;
+                    int inside = y >= 0 && y < height;
+                    if (inside && rowFilled[y])
+                        continue;
+                    FillRun(t, y, x0, x1);
+                    if (inside && x0 <= 0 && x1 >= width - 1)
+                        rowFilled[y] = 1;
                 }
             }
         }
