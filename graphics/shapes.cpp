@@ -716,19 +716,54 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     for (int y = 0; y < side; ++y) {
         BYTE* row = m->bits + (size_t)y * m->stride;
         BYTE* copy = c->pixels + (size_t)y * pitch + STAMP_PAD;
-        for (int x = -STAMP_PAD; x < pitch - STAMP_PAD; ++x)
-            copy[x] = x >= 0 && x < side && row[x] ? 1 : 0;
         int first = -1, last = -1;
-        for (int x = 0; x < side; ++x) {
-            if (row[x]) {
-                if (first < 0)
-                    first = x;
-                last = x;
+        if (shapeStampBlocks) {
+            // Four pixels at a time; the ink leaves 0 or 1 in every byte.
+            const DWORD NONE = 0, LOW = 0x01010101u;
+            for (int x = -STAMP_PAD; x < pitch - STAMP_PAD; x += 4) {
+                DWORD four = 0;
+                if (x >= 0 && x + 4 <= side)
+                    memcpy(&four, row + x, 4);
+                else
+                    for (int k = 0; k < 4; ++k)
+                        if (x + k >= 0 && x + k < side && row[x + k])
+                            four |= (DWORD)1 << (8 * k);
+                if (four & ~LOW) {
+                    four = 0;
+                    for (int k = 0; k < 4; ++k)
+                        if (row[x + k])
+                            four |= (DWORD)1 << (8 * k);
+                }
+                memcpy(copy + x, &four, 4);
+                if (!four)
+                    continue;
+                for (int k = 0; k < 4; ++k)
+                    if ((four >> (8 * k)) & 1) {
+                        if (first < 0)
+                            first = x + k;
+                        last = x + k;
+                    }
+                if (x >= 0 && x + 4 <= side)
+                    memcpy(row + x, &NONE, 4);
+                else
+                    for (int k = 0; k < 4; ++k)
+                        if (x + k >= 0 && x + k < side)
+                            row[x + k] = 0;
             }
+        } else {
+            for (int x = -STAMP_PAD; x < pitch - STAMP_PAD; ++x)
+                copy[x] = x >= 0 && x < side && row[x] ? 1 : 0;
+            for (int x = 0; x < side; ++x) {
+                if (row[x]) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                }
+            }
+            memset(row, 0, (size_t)side);
         }
         c->extents[2 * y] = first;
         c->extents[2 * y + 1] = last;
-        memset(row, 0, (size_t)side);
         if (first >= 0) {
             if (c->firstRow > y)
                 c->firstRow = y;
