@@ -7,15 +7,21 @@
 // often as "Strength" says, as the render loop runs it.
 //
 // Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [--no-worst]
-//                    [--worst-only] [--sphere-gdi] [--plain] [--bands N] [module names...]
+//                    [--worst-only] [--sphere-gdi] [--sphere-tiles] [--shape-lines] [--plain]
+//                    [--bands N] [module names...]
 // --bands N converts a present in at most N bands at once (1: one thread).
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
+// --sphere-tiles copies Sphere's tile-clipped stamps into every tile on its own;
+// --shape-lines has the tiled shapes ask for the pen of every line of a run
+// and set every stamp, repeated or not, drawing all its shapes, and
+// fill every tile's copy of the mask on its own, and turns points by casts;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied.
 #include "graphics/palette.h"
 #include "graphics/shapes.h"
 #include "graphics/surface.h"
 #include "modules/bezier.h"
+#include "modules/modules.h"
 #include "modules/polygon.h"
 #include "modules/sphere.h"
 #include "modules/vortex.h"
@@ -345,12 +351,30 @@ int main(int argc, char** argv)
             doModules = 0;
         } else if (!strcmp(argv[i], "--sphere-gdi")) {
             sphereDirectStamps = 0;
+        } else if (!strcmp(argv[i], "--sphere-tiles")) {
+            sphereCellComposite = 0;
+        } else if (!strcmp(argv[i], "--shape-lines")) {
+            shapeLineRuns = 0;
+            shapeStampOnce = 0;
+            shapeLeafCopies = 0;
+            shapeJoinedCopies = 0;
+            shapeStampBlocks = 0;
+            quickTruncation = 0;
+            starTurnReuse = 0;
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
+            sphereCellComposite = 0;
             bezierTileMasks = 0;
             polygonDirectTiles = 0;
             vortexTileCopies = 0;
             shapeTileMasks = 0;
+            shapeLineRuns = 0;
+            shapeStampOnce = 0;
+            shapeLeafCopies = 0;
+            shapeJoinedCopies = 0;
+            shapeStampBlocks = 0;
+            quickTruncation = 0;
+            starTurnReuse = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {

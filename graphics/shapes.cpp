@@ -9,6 +9,11 @@
 
 int shapeTileMasks = 1;
 long shapeTileMaskLines = 0;
+int shapeLineRuns = 1;
+int shapeStampOnce = 1;
+int shapeLeafCopies = 1;
+int shapeJoinedCopies = 1;
+int shapeStampBlocks = 1;
 
 int TruncToInt(double value)
 {
@@ -109,17 +114,9 @@ void shapePenRelease(ShapePen* pen)
     DeleteObject(SelectObject(pen->dc, GetStockObject(BLACK_BRUSH)));
 }
 
-void shapeStamp(int x, int y, ShapePen* pen)
+// The corners of the shape centred at (x, y).
+static int ShapeVertices(int x, int y, const ShapePen* pen, POINT* vertices)
 {
-    // Types beyond the last style would recurse without end.
-    if (pen->type > SHAPE_MAX_TYPE)
-        return;
-    if (pen->sides < 2 && pen->type < 3) {
-        MoveToEx(pen->dc, x, y, NULL);
-        LineTo(pen->dc, x, y);
-        return;
-    }
-    POINT vertices[SHAPE_MAX_SIDES];
     int count = pen->sides;
     if (count > SHAPE_MAX_SIDES)
         count = SHAPE_MAX_SIDES;
@@ -131,16 +128,63 @@ void shapeStamp(int x, int y, ShapePen* pen)
         vertices[i].y = y + TruncToInt(cos(theta) * pen->shapeSize);
         a += step;
     }
-    if (pen->type < 3) {
-        Polygon(pen->dc, vertices, count);
-        return;
-    }
+    return count;
+}
+
+static ShapePen ChildPen(const ShapePen* pen)
+{
     ShapePen child = *pen;
     child.shapeSize = pen->shapeSize * pen->shrink + 1.0f;
     child.angleStep = pen->angleStep * pen->spin;
     child.type = (BYTE)(pen->type - 3);
+    return child;
+}
+
+static void DrawShape(int x, int y, ShapePen* pen)
+{
+    // Types beyond the last style would recurse without end.
+    if (pen->type > SHAPE_MAX_TYPE)
+        return;
+    if (pen->sides < 2 && pen->type < 3) {
+        MoveToEx(pen->dc, x, y, NULL);
+        LineTo(pen->dc, x, y);
+        return;
+    }
+    POINT vertices[SHAPE_MAX_SIDES];
+    int count = ShapeVertices(x, y, pen, vertices);
+    if (pen->type < 3) {
+        Polygon(pen->dc, vertices, count);
+        return;
+    }
+    ShapePen child = ChildPen(pen);
     for (int i = 0; i < count; ++i)
-        shapeStamp(vertices[i].x, vertices[i].y, &child);
+        DrawShape(vertices[i].x, vertices[i].y, &child);
+}
+
+// Every shape a stamp draws is one level's: the same pen, so the same shape
+// moved to its centre. The centres are gathered, and that pen.
+enum { LEAVES_MAX = SHAPE_MAX_SIDES * SHAPE_MAX_SIDES };
+static int LeafCentres(int x, int y, const ShapePen* pen, POINT* centres, int count, ShapePen* leaf)
+{
+    if (pen->type > SHAPE_MAX_TYPE || count >= LEAVES_MAX)
+        return count;
+    if (pen->type < 3) {
+        *leaf = *pen;
+        centres[count].x = x;
+        centres[count].y = y;
+        return count + 1;
+    }
+    POINT vertices[SHAPE_MAX_SIDES];
+    int n = ShapeVertices(x, y, pen, vertices);
+    ShapePen child = ChildPen(pen);
+    for (int i = 0; i < n; ++i)
+        count = LeafCentres(vertices[i].x, vertices[i].y, &child, centres, count, leaf);
+    return count;
+}
+
+void shapeStamp(int x, int y, ShapePen* pen)
+{
+    DrawShape(x, y, pen);
 }
 
 static VOID CALLBACK StampPoint(int x, int y, LPARAM data)
@@ -326,14 +370,29 @@ struct StampShape {
     float angle, size, shrink;
     int sides, type, penWidth, solidFill, fillMode;
     int used;
+    int serial;      // new for every drawing the entry is given
     int reach;       // the centre lies at (reach, reach)
+    int pitch;       // row to row in pixels, each row STAMP_PAD in
+    int firstRow, lastRow;   // the rows with pixels set
     BYTE* pixels;    // (2 * reach + 1) rows of as many 0/1 bytes
     int* extents;    // first and last set column of each row, or -1
     size_t capacity;
 };
-enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160 };
+enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160, STAMP_PAD = 16 };
 static StampShape stampCache[STAMP_CACHE];
-static int nextStamp;
+static int nextStamp, stampSerials;
+
+// A kept stamp set again at the same spot of one batch's mask changes
+// nothing, and a star field's rotated copies land on the same few spots over
+// and over: the spots set so far in the batch, by stamp serial.
+struct PlacedStamp {
+    long batch;
+    int serial, x, y;
+};
+enum { PLACED_SLOTS = 8192, PLACED_MAX = PLACED_SLOTS * 3 / 4 };
+static PlacedStamp placedStamps[PLACED_SLOTS];
+static long placedBatch, batchSerials;
+static int placedCount;
 
 // Lines drawn into the mask since the pen was selected; the mask is copied
 // into the tiles when the pen is released (or the lines change tiling).
@@ -371,21 +430,34 @@ static void FlushTileBatch(void)
     // Both the mask and the surface must hold what GDI drew so far.
     GdiFlush();
     int runs = 0, ok = 1;
+    const DWORD NONE = 0, ALL = 0x01010101u;
     for (int y = batch.dirtyTop; y < batch.dirtyBottom; ++y) {
         BYTE* row = m->bits + (size_t)y * m->stride;
-        for (int x = batch.dirtyLeft; x < batch.dirtyRight;) {
+        int right = batch.dirtyRight;
+        for (int x = batch.dirtyLeft; x < right;) {
+            // Four pixels at a time through empty stretches and full ones,
+            // clearing as the runs are read.
+            DWORD four;
+            if (shapeStampBlocks && x + 4 <= right && (memcpy(&four, row + x, 4), four == NONE)) {
+                x += 4;
+                continue;
+            }
             if (!row[x]) {
                 ++x;
                 continue;
             }
             int start = x;
-            while (x < batch.dirtyRight && row[x])
-                ++x;
+            while (shapeStampBlocks && x + 4 <= right && (memcpy(&four, row + x, 4), four == ALL)) {
+                memcpy(row + x, &NONE, 4);
+                x += 4;
+            }
+            while (x < right && row[x])
+                row[x++] = 0;
             if (ok)
                 ok = AddRun(batch.originY + y, batch.originX + start, batch.originX + x - 1, &runs);
         }
-        if (batch.dirtyRight > batch.dirtyLeft)
-            memset(row + batch.dirtyLeft, 0, (size_t)(batch.dirtyRight - batch.dirtyLeft));
+        if (!shapeStampBlocks && right > batch.dirtyLeft)
+            memset(row + batch.dirtyLeft, 0, (size_t)(right - batch.dirtyLeft));
     }
     const MaskTarget* t = &maskTarget;
     // A surface gone since the lines were drawn (no release) gets nothing.
@@ -394,6 +466,54 @@ static void FlushTileBatch(void)
     if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
         section.dsBm.bmBits != t->surface.bits)
         return;
+    // The admitted tiles, then a flag per surface row filled edge to edge.
+    static BYTE* admitted;
+    static size_t admittedSize;
+    size_t tiles = (size_t)batch.nx * batch.ny;
+    int height = t->surface.height, width = t->surface.width;
+    size_t need = tiles + (size_t)height;
+    if (shapeJoinedCopies && need > admittedSize) {
+        BYTE* grown = (BYTE*)realloc(admitted, need);
+        if (grown) {
+            admitted = grown;
+            admittedSize = need;
+        }
+    }
+    if (shapeJoinedCopies && need <= admittedSize) {
+        BYTE* rowFilled = admitted + tiles;
+        for (int y = 0; y < height; ++y)
+            rowFilled[y] = 0;
+        // One colour whatever the order: a run's copies in a row of tiles
+        // that touch or overlap are filled as one span.
+        for (int j = 0; j < batch.ny; ++j)
+            for (int i = 0; i < batch.nx; ++i)
+                admitted[j * batch.nx + i] = (BYTE)TileAdmitted(i, j, batch.tileType);
+        for (int j = 0; j < batch.ny; ++j) {
+            int dy = j * batch.th;
+            const BYTE* row = admitted + j * batch.nx;
+            for (int k = 0; k < runs; ++k) {
+                const MaskRun* r = &tileMask.runs[k];
+                int reach = r->x1 - r->x0 + 1;
+                for (int i = 0; i < batch.nx; ++i) {
+                    if (!row[i])
+                        continue;
+                    int first = i, next = i + 1;
+                    for (; next < batch.nx && (next - i) * batch.tw <= reach; ++next)
+                        if (row[next])
+                            i = next;
+                    // A surface row already filled edge to edge takes no more.
+                    int y = r->y + dy, x0 = r->x0 + first * batch.tw, x1 = r->x1 + i * batch.tw;
+                    int inside = y >= 0 && y < height;
+                    if (inside && rowFilled[y])
+                        continue;
+                    FillRun(t, y, x0, x1);
+                    if (inside && x0 <= 0 && x1 >= width - 1)
+                        rowFilled[y] = 1;
+                }
+            }
+        }
+        return;
+    }
     for (int i = 0; i < batch.nx; ++i)
         for (int j = 0; j < batch.ny; ++j) {
             if (!TileAdmitted(i, j, batch.tileType))
@@ -467,6 +587,7 @@ static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const Sh
     batch.fillMode = GetPolyFillMode(dc);
     SetPolyFillMode(maskDc, batch.fillMode);
     batch.active = 1;
+    ++batchSerials;
     batch.dc = dc;
     batch.penObject = penObject;
     batch.brushObject = brushObject;
@@ -491,16 +612,65 @@ static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const Sh
     return 1;
 }
 
+// The shape drawn at (reach, reach) of the stamp bitmap set at every centre
+// instead, within the bitmap's side x side clip; 0 when it has too many runs.
+static int CopyLeaves(MaskBitmap* m, int side, int reach, const POINT* centres, int leaves)
+{
+    enum { LEAF_RUNS = 4096 };
+    static MaskRun runs[LEAF_RUNS];
+    int count = 0;
+    for (int y = 0; y < side; ++y) {
+        BYTE* row = m->bits + (size_t)y * m->stride;
+        for (int x = 0; x < side;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            int start = x;
+            while (x < side && row[x])
+                row[x++] = 0;
+            if (count == LEAF_RUNS)
+                return 0;
+            runs[count].y = y - reach;
+            runs[count].x0 = start - reach;
+            runs[count].x1 = x - 1 - reach;
+            ++count;
+        }
+    }
+    for (int k = 0; k < leaves; ++k)
+        for (int n = 0; n < count; ++n) {
+            int y = centres[k].y + runs[n].y;
+            int a = centres[k].x + runs[n].x0, b = centres[k].x + runs[n].x1;
+            if (y < 0 || y >= side)
+                continue;
+            a = a < 0 ? 0 : a;
+            b = b >= side ? side - 1 : b;
+            BYTE* row = m->bits + (size_t)y * m->stride;
+            for (int x = a; x <= b; ++x)
+                row[x] = 1;
+        }
+    return 1;
+}
+
 // The stamp's pixels about its centre, drawn by GDI on first use.
+static int StampFits(const StampShape* c, const ShapePen* pen)
+{
+    return c->used && c->angle == pen->angle && c->size == pen->shapeSize && c->shrink == pen->shrink &&
+           c->sides == pen->sides && c->type == pen->type && c->penWidth == batch.penWidth &&
+           c->solidFill == batch.solidFill && c->fillMode == batch.fillMode;
+}
+
 static const StampShape* CachedStamp(const ShapePen* pen, int reach)
 {
-    for (int k = 0; k < STAMP_CACHE; ++k) {
-        const StampShape* c = &stampCache[k];
-        if (c->used && c->angle == pen->angle && c->size == pen->shapeSize && c->shrink == pen->shrink &&
-            c->sides == pen->sides && c->type == pen->type && c->penWidth == batch.penWidth &&
-            c->solidFill == batch.solidFill && c->fillMode == batch.fillMode)
-            return c;
-    }
+    // Most of a frame's stamps are the one its lines start with.
+    static int lastFound;
+    if (StampFits(&stampCache[lastFound], pen))
+        return &stampCache[lastFound];
+    for (int k = 0; k < STAMP_CACHE; ++k)
+        if (StampFits(&stampCache[k], pen)) {
+            lastFound = k;
+            return &stampCache[k];
+        }
     int side = 2 * reach + 1;
     MaskBitmap* m = &stampBitmap;
     if (!ReadyMaskBitmap(m, side, side))
@@ -510,14 +680,28 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     SetPolyFillMode(m->dc, batch.fillMode);
     ShapePen ink = *pen;
     ink.dc = m->dc;
-    shapeStamp(reach, reach, &ink);
+    // GDI draws a shape the same wherever it lies: one of the stamp's shapes
+    // is drawn and its pixels set again at every other centre.
+    static POINT centres[LEAVES_MAX];
+    ShapePen leaf;
+    int leaves = shapeLeafCopies ? LeafCentres(reach, reach, &ink, centres, 0, &leaf) : 0;
+    if (leaves > 1) {
+        leaf.dc = m->dc;
+        DrawShape(reach, reach, &leaf);
+    } else {
+        shapeStamp(reach, reach, &ink);
+    }
     SelectObject(m->dc, oldPen);
     SelectObject(m->dc, oldBrush);
     GdiFlush();
+    if (leaves > 1 && !CopyLeaves(m, side, reach, centres, leaves))
+        return 0;
     StampShape* c = &stampCache[nextStamp];
     nextStamp = (nextStamp + 1) % STAMP_CACHE;
     c->used = 0;
-    size_t need = (size_t)side * side + sizeof(int) * 2 * (size_t)side;
+    // Rows padded with zeros either side: a row is set in whole blocks.
+    int pitch = (side + 2 * STAMP_PAD + 15) & ~15;
+    size_t need = (size_t)pitch * side + sizeof(int) * 2 * (size_t)side;
     if (need > c->capacity) {
         BYTE* block = (BYTE*)realloc(c->pixels, need);
         if (!block)
@@ -525,22 +709,66 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
         c->pixels = block;
         c->capacity = need;
     }
-    c->extents = (int*)(c->pixels + (size_t)side * side);
+    c->extents = (int*)(c->pixels + (size_t)pitch * side);
+    c->pitch = pitch;
+    c->firstRow = side;
+    c->lastRow = -1;
     for (int y = 0; y < side; ++y) {
         BYTE* row = m->bits + (size_t)y * m->stride;
-        BYTE* copy = c->pixels + (size_t)y * side;
+        BYTE* copy = c->pixels + (size_t)y * pitch + STAMP_PAD;
         int first = -1, last = -1;
-        for (int x = 0; x < side; ++x) {
-            copy[x] = row[x] ? 1 : 0;
-            if (row[x]) {
-                if (first < 0)
-                    first = x;
-                last = x;
+        if (shapeStampBlocks) {
+            // Four pixels at a time; the ink leaves 0 or 1 in every byte.
+            const DWORD NONE = 0, LOW = 0x01010101u;
+            for (int x = -STAMP_PAD; x < pitch - STAMP_PAD; x += 4) {
+                DWORD four = 0;
+                if (x >= 0 && x + 4 <= side)
+                    memcpy(&four, row + x, 4);
+                else
+                    for (int k = 0; k < 4; ++k)
+                        if (x + k >= 0 && x + k < side && row[x + k])
+                            four |= (DWORD)1 << (8 * k);
+                if (four & ~LOW) {
+                    four = 0;
+                    for (int k = 0; k < 4; ++k)
+                        if (row[x + k])
+                            four |= (DWORD)1 << (8 * k);
+                }
+                memcpy(copy + x, &four, 4);
+                if (!four)
+                    continue;
+                for (int k = 0; k < 4; ++k)
+                    if ((four >> (8 * k)) & 1) {
+                        if (first < 0)
+                            first = x + k;
+                        last = x + k;
+                    }
+                if (x >= 0 && x + 4 <= side)
+                    memcpy(row + x, &NONE, 4);
+                else
+                    for (int k = 0; k < 4; ++k)
+                        if (x + k >= 0 && x + k < side)
+                            row[x + k] = 0;
             }
+        } else {
+            for (int x = -STAMP_PAD; x < pitch - STAMP_PAD; ++x)
+                copy[x] = x >= 0 && x < side && row[x] ? 1 : 0;
+            for (int x = 0; x < side; ++x) {
+                if (row[x]) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                }
+            }
+            memset(row, 0, (size_t)side);
         }
         c->extents[2 * y] = first;
         c->extents[2 * y + 1] = last;
-        memset(row, 0, (size_t)side);
+        if (first >= 0) {
+            if (c->firstRow > y)
+                c->firstRow = y;
+            c->lastRow = y;
+        }
     }
     c->reach = reach;
     c->angle = pen->angle;
@@ -551,6 +779,7 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     c->penWidth = batch.penWidth;
     c->solidFill = batch.solidFill;
     c->fillMode = batch.fillMode;
+    c->serial = ++stampSerials;
     c->used = 1;
     return c;
 }
@@ -559,6 +788,42 @@ struct MaskWalk {
     ShapePen pen;
     int reach;
 };
+
+// 1 when this batch set the stamp at the spot before; else the spot is
+// noted, while there is room.
+static int PlacedBefore(const StampShape* c, int x, int y)
+{
+    if (placedBatch != batchSerials) {
+        placedBatch = batchSerials;
+        placedCount = 0;
+    }
+    unsigned h = ((unsigned)c->serial * 73856093u ^ (unsigned)x * 19349663u ^ (unsigned)y * 83492791u) &
+                 (PLACED_SLOTS - 1);
+    int probes = 0;
+    for (; probes < PLACED_SLOTS; ++probes, h = (h + 1) & (PLACED_SLOTS - 1)) {
+        PlacedStamp* p = &placedStamps[h];
+        if (p->batch != placedBatch)
+            break;
+        if (p->serial == c->serial && p->x == x && p->y == y)
+            return 1;
+    }
+    if (probes < PLACED_SLOTS && placedCount < PLACED_MAX) {
+        PlacedStamp* p = &placedStamps[h];
+        p->batch = placedBatch;
+        p->serial = c->serial;
+        p->x = x;
+        p->y = y;
+        ++placedCount;
+    }
+    return 0;
+}
+
+static void OrBlocks(BYTE* __restrict to, const BYTE* __restrict from, int blocks)
+{
+    for (int k = 0; k < blocks; ++k, to += 16, from += 16)
+        for (int q = 0; q < 16; ++q)
+            to[q] |= from[q];
+}
 
 // The line's stamp at (x, y), tile-local: its cached runs set in the mask,
 // or GDI drawing it there when it cannot be kept.
@@ -573,12 +838,15 @@ static void MaskStamp(int x, int y, MaskWalk* walk)
         shapeStamp(cx, cy, &ink);
         return;
     }
-    int side = 2 * c->reach + 1;
+    if (shapeStampOnce && PlacedBefore(c, cx, cy))
+        return;
     int left = cx - c->reach, top = cy - c->reach;
-    for (int y = 0; y < side; ++y) {
+    int firstY = c->firstRow > -top ? c->firstRow : -top;
+    int lastY = c->lastRow < batch.height - 1 - top ? c->lastRow : batch.height - 1 - top;
+    for (int y = firstY; y <= lastY; ++y) {
         int first = c->extents[2 * y];
         int row = top + y;
-        if (first < 0 || row < 0 || row >= batch.height)
+        if (first < 0)
             continue;
         int a = left + first, b = left + c->extents[2 * y + 1];
         if (a < 0)
@@ -586,9 +854,16 @@ static void MaskStamp(int x, int y, MaskWalk* walk)
         if (b >= batch.width)
             b = batch.width - 1;
         BYTE* to = m->bits + (size_t)row * m->stride;
-        const BYTE* from = c->pixels + (size_t)y * side;
+        const BYTE* from = c->pixels + (size_t)y * c->pitch + STAMP_PAD - left;
+        // Whole blocks of 16 where the mask row has room: the bytes past the
+        // row's last pixel are the padding's zeros.
+        int blocks = (b - a + 16) >> 4;
+        if (shapeStampBlocks && a + 16 * blocks <= m->stride) {
+            OrBlocks(to + a, from + a, blocks);
+            continue;
+        }
         for (int x = a; x <= b; ++x)
-            to[x] |= from[x - left];
+            to[x] |= from[x];
     }
 }
 
@@ -608,16 +883,24 @@ static VOID CALLBACK MaskStampPoint(int x, int y, LPARAM data)
 
 // Draws the tiled line into the frame's mask; 0 (nothing drawn) when it
 // cannot give GDI's own pixels, and the caller draws tile by tile.
+// `selected` says the batch's pen and brush are still the ones selected:
+// the line follows another of the same run with nothing drawn between.
 static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int tw, int th, int tileType,
-                           const ShapePen* local)
+                           const ShapePen* local, int selected)
 {
     HDC dc = local->dc;
     if (!shapeTileMasks || !dc || local->type > SHAPE_MAX_TYPE) {
         FlushTileBatch();
         return 0;
     }
-    HGDIOBJ penObject = GetCurrentObject(dc, OBJ_PEN);
-    HGDIOBJ brushObject = GetCurrentObject(dc, OBJ_BRUSH);
+    HGDIOBJ penObject, brushObject;
+    if (selected && batch.active && batch.dc == dc) {
+        penObject = batch.penObject;
+        brushObject = batch.brushObject;
+    } else {
+        penObject = GetCurrentObject(dc, OBJ_PEN);
+        brushObject = GetCurrentObject(dc, OBJ_BRUSH);
+    }
     int plain = local->sides < 2;
     if (batch.active && (batch.dc != dc || batch.penObject != penObject || batch.nx != nx || batch.ny != ny ||
                          batch.tw != tw || batch.th != th || batch.tileType != tileType || batch.plain != plain ||
@@ -638,19 +921,28 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
         FlushTileBatch();
         return 0;
     }
-    double left = (ax < bx ? ax : bx) - reach - batch.originX;
-    double right = (ax > bx ? ax : bx) + reach - batch.originX + 1;
-    double top = (ay < by ? ay : by) - reach - batch.originY;
-    double bottom = (ay > by ? ay : by) + reach - batch.originY + 1;
+    // The ends are whole pixels: rounding the reach up once gives every edge
+    // as the double sums rounded outward would (and ceil is slow here).
+    static double lastReach = -1.0;
+    static int lastReachUp;
+    if (reach != lastReach) {
+        lastReach = reach;
+        lastReachUp = (int)ceil(reach);
+    }
+    int reachUp = lastReachUp;
+    int left = (ax < bx ? ax : bx) - reachUp - batch.originX;
+    int right = (ax > bx ? ax : bx) + reachUp - batch.originX + 1;
+    int top = (ay < by ? ay : by) - reachUp - batch.originY;
+    int bottom = (ay > by ? ay : by) + reachUp - batch.originY + 1;
     if (left < 0) left = 0;
     if (top < 0) top = 0;
     if (right > batch.width) right = batch.width;
     if (bottom > batch.height) bottom = batch.height;
     if (left < right && top < bottom) {
-        if ((int)left < batch.dirtyLeft) batch.dirtyLeft = (int)left;
-        if ((int)top < batch.dirtyTop) batch.dirtyTop = (int)top;
-        if ((int)ceil(right) > batch.dirtyRight) batch.dirtyRight = (int)ceil(right);
-        if ((int)ceil(bottom) > batch.dirtyBottom) batch.dirtyBottom = (int)ceil(bottom);
+        if (left < batch.dirtyLeft) batch.dirtyLeft = left;
+        if (top < batch.dirtyTop) batch.dirtyTop = top;
+        if (right > batch.dirtyRight) batch.dirtyRight = right;
+        if (bottom > batch.dirtyBottom) batch.dirtyBottom = bottom;
         if (plain) {
             HDC maskDc = tileMaskBitmap.dc;
             MoveToEx(maskDc, ax - batch.originX, ay - batch.originY, NULL);
@@ -659,7 +951,7 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
             // The walk of shapeLine, stamping into the mask.
             MaskWalk walk;
             walk.pen = *local;
-            walk.reach = (int)ceil(reach);
+            walk.reach = reachUp;
             walk.pen.counter = 0;
             int dy = ay > by ? ay - by : by - ay;
             int dx = ax > bx ? ax - bx : bx - ax;
@@ -683,8 +975,8 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
     return 1;
 }
 
-void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
-                    const ShapePen* pen)
+static void TiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
+                      const ShapePen* pen, int selected)
 {
     int nx = xTiles < 1 ? 1 : xTiles;
     int ny = yTiles < 1 ? 1 : yTiles;
@@ -694,10 +986,24 @@ void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int x
     local.shapeSize = pen->shapeSize / (float)((nx + ny) >> 1);
     int ax = xa / nx, ay = ya / ny;
     int bx = xb / nx, by = yb / ny;
-    if (MaskedTiledLine(ax, ay, bx, by, nx, ny, tw, th, tileType, &local))
+    if (MaskedTiledLine(ax, ay, bx, by, nx, ny, tw, th, tileType, &local, selected))
         return;
     for (int i = 0; i < nx; ++i)
         for (int j = 0; j < ny; ++j)
             if (TileAdmitted(i, j, tileType))
                 shapeLine(ax + i * tw, ay + j * th, bx + i * tw, by + j * th, &local);
+}
+
+void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int xTiles, int yTiles, int tileType,
+                    const ShapePen* pen)
+{
+    TiledLine(xa, ya, xb, yb, width, height, xTiles, yTiles, tileType, pen, 0);
+}
+
+void shapeTiledLines(const POINT* ends, int lines, int width, int height, int xTiles, int yTiles, int tileType,
+                     const ShapePen* pen)
+{
+    for (int k = 0; k < lines; ++k)
+        TiledLine(ends[2 * k].x, ends[2 * k].y, ends[2 * k + 1].x, ends[2 * k + 1].y, width, height, xTiles, yTiles,
+                  tileType, pen, k > 0 && shapeLineRuns);
 }

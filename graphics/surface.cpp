@@ -700,12 +700,32 @@ void RotatePoint(POINT* point, float angle)
     RotatePointBy(point, cosl(angle), sinl(angle));
 }
 
+int quickTruncation = 1;
+
+LONG TruncLongDouble(long double v)
+{
+    // The nearest double lies on the same side of every whole number as v
+    // unless it is whole itself; then the exact rest says which side.
+    double nearest = (double)v;
+    if (!quickTruncation || !(nearest > -2147483648.0 && nearest < 2147483648.0))
+        return (LONG)v;
+    LONG n = (LONG)nearest;
+    if ((double)n != nearest)
+        return n;
+    long double rest = v - (long double)nearest;
+    if (n > 0 && rest < 0)
+        return n - 1;
+    if (n < 0 && rest > 0)
+        return n + 1;
+    return n;
+}
+
 void RotatePointBy(POINT* point, long double c, long double s)
 {
     long double x = c * point->x + s * point->y;
     long double y = c * point->y - s * point->x;
-    point->x = (LONG)x;
-    point->y = (LONG)y;
+    point->x = TruncLongDouble(x);
+    point->y = TruncLongDouble(y);
 }
 
 // --- Symmetry of pixel buffers ---------------------------------------------------
@@ -900,6 +920,23 @@ BYTE* DirectRow(const DirectSurface* s, int y)
     return s->bits + (size_t)(s->topDown ? y : s->height - 1 - y) * s->stride;
 }
 
+// Wine's 32-bit memset goes byte by byte, and the tiled masks fill hundreds
+// of thousands of spans a second: they are filled a word at a time.
+static void FillBytes(BYTE* p, BYTE colour, int n)
+{
+    for (; n > 0 && ((UINT_PTR)p & 3); --n)
+        *p++ = colour;
+    DWORD word = colour * 0x01010101u;
+    for (; n >= 4; n -= 4, p += 4)
+        memcpy(p, &word, 4);
+    if (n & 2) {
+        memcpy(p, &word, 2);
+        p += 2;
+    }
+    if (n & 1)
+        *p = colour;
+}
+
 // Pixels x0..x1 of row y within the clip: set to `colour`, or copied from
 // source[0..] when a source is given.
 static void WriteDirectSpan(const DirectSurface* s, int y, int x0, int x1, BYTE colour, const BYTE* source)
@@ -918,7 +955,7 @@ static void WriteDirectSpan(const DirectSurface* s, int y, int x0, int x1, BYTE 
         if (source)
             memcpy(row + a, source + (a - x0), (size_t)(b - a + 1));
         else
-            memset(row + a, colour, (size_t)(b - a + 1));
+            FillBytes(row + a, colour, b - a + 1);
     }
 }
 

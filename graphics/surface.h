@@ -99,6 +99,11 @@ void RotatePoint(POINT* point, float angle);
 // The same turn with its cosine and sine already worked out (cosl, sinl of
 // the angle), for a module that turns many points by the same few angles.
 void RotatePointBy(POINT* point, long double c, long double s);
+// (LONG)v, worked out without the two x87 control word changes the cast
+// costs (slower than the rest of a turn) when quickTruncation is 1, the
+// default; 0 casts.
+LONG TruncLongDouble(long double v);
+extern int quickTruncation;
 void ApplySymmetry(BYTE* buffer, int maxX, int maxY, int mode);
 
 // --- Bitmap helpers ---------------------------------------------------------

@@ -42,6 +42,9 @@ struct StarView {
     double x[99], y[99], z[99];   // each star's place in space
 };
 void ViewStars(StarView* view);
+// 1: a star's copies turned for its new place are kept and taken as the
+// turned start of its next streak (the default); 0 turns both ends each time.
+extern int starTurnReuse;
 struct VortexView {
     float swirlPeriod, collapse, fluxAmplitude;
 };

@@ -11,10 +11,13 @@
 #include "graphics/palette.h"
 #include "graphics/surface.h"
 #include <math.h>
+#include <stdlib.h>
 #include <string.h>
 
 int sphereDirectStamps = 1;
 long sphereStampsCopied = 0;
+int sphereCellComposite = 1;
+long sphereCellsComposed = 0;
 
 namespace {
 
@@ -266,10 +269,48 @@ int RegionRects(HRGN region, int slot, const RECT** rects)
     return (int)data->rdh.nCount;
 }
 
+// Stamps clipped to their tile cell never leave it, and every admitted
+// cell gets the first cell's very stamps moved by whole cells. So a frame's
+// stamps are copied once into a cell-sized buffer, marking the pixels they
+// cover, and the covered pixels go into every admitted cell at the end: one
+// stamp per copy instead of one per tile.
+struct CellComposite {
+    BYTE* pixels;       // width x height, row by row
+    BYTE* covered;      // 1 where some stamp wrote the pixel
+    size_t capacity;
+    int width, height;
+    int top, bottom;    // rows holding covered pixels, bottom exclusive
+};
+CellComposite composite;
+
+int ReadyComposite(int width, int height)
+{
+    size_t need = (size_t)width * (size_t)height;
+    if (width < 1 || height < 1)
+        return 0;
+    if (need > composite.capacity) {
+        BYTE* block = (BYTE*)realloc(composite.pixels, 2 * need);
+        if (!block)
+            return 0;
+        composite.pixels = block;
+        composite.capacity = need;
+    }
+    composite.covered = composite.pixels + composite.capacity;
+    for (size_t i = 0; i < need; ++i)
+        composite.covered[i] = 0;
+    composite.width = width;
+    composite.height = height;
+    composite.top = height;
+    composite.bottom = 0;
+    return 1;
+}
+
 // The stamp of one tile: the template's rectangles moved by (dx, dy), inside
-// the blit square at (left, top), the cell when given, and the surface.
+// the blit square at (left, top), the cell when given, and the surface;
+// written into the composite instead when one is given (tile-local, the cell
+// then being the composite's own).
 void DirectStamp(const DirectStamps* direct, const RECT* rects, int count, int dx, int dy, int left, int top,
-                 int drawSize, const RECT* cell)
+                 int drawSize, const RECT* cell, CellComposite* into)
 {
     int source = sphere.sphereSize / 2 - drawSize / 2;
     RECT square = {left, top, left + drawSize, top + drawSize};
@@ -288,10 +329,53 @@ void DirectStamp(const DirectStamps* direct, const RECT* rects, int count, int d
         RECT r = {rects[n].left + dx, rects[n].top + dy, rects[n].right + dx, rects[n].bottom + dy};
         if (!Intersect(&r, &r, &bound))
             continue;
-        for (int y = r.top; y < r.bottom; ++y)
-            CopyDirectSpan(&direct->surface, y, r.left, r.right - 1,
-                           DirectRow(&direct->image, y + sy) + r.left + sx);
+        for (int y = r.top; y < r.bottom; ++y) {
+            const BYTE* from = DirectRow(&direct->image, y + sy) + r.left + sx;
+            if (!into) {
+                CopyDirectSpan(&direct->surface, y, r.left, r.right - 1, from);
+                continue;
+            }
+            BYTE* to = into->pixels + (size_t)y * into->width + r.left;
+            BYTE* mark = into->covered + (size_t)y * into->width + r.left;
+            for (int x = 0; x < r.right - r.left; ++x) {
+                to[x] = from[x];
+                mark[x] = 1;
+            }
+        }
+        if (into && r.top < into->top)
+            into->top = r.top;
+        if (into && r.bottom > into->bottom)
+            into->bottom = r.bottom;
     }
+}
+
+// The composite's covered pixels copied into every admitted cell, within the
+// surface's clip; the composite is left empty.
+void FlushComposite(const DirectStamps* direct, int tw, int th)
+{
+    CellComposite* c = &composite;
+    if (c->top >= c->bottom)
+        return;
+    ++sphereCellsComposed;
+    for (int y = c->top; y < c->bottom; ++y) {
+        BYTE* mark = c->covered + (size_t)y * c->width;
+        const BYTE* row = c->pixels + (size_t)y * c->width;
+        for (int x = 0; x < c->width;) {
+            if (!mark[x]) {
+                ++x;
+                continue;
+            }
+            int start = x;
+            while (x < c->width && mark[x])
+                mark[x++] = 0;
+            for (int j = 0; j < sphere.yTiles; ++j)
+                for (int i = 0; i < sphere.xTiles; ++i)
+                    if (TileAdmitted(i, j, sphere.tileType))
+                        CopyDirectSpan(&direct->surface, y + j * th, start + i * tw, x - 1 + i * tw, row + start);
+        }
+    }
+    c->top = c->height;
+    c->bottom = 0;
 }
 
 // A region of the disc centred at (qx, qy), cut to the wedge when given.
@@ -422,6 +506,12 @@ int SphereFrame(ModuleRecord* record)
         GdiFlush();
         int useDirect = PrepareDirect(dc, &direct);
         int stampedDirect = 0;
+        int admitted = 0;
+        for (int j = 0; j < sphere.yTiles; ++j)
+            for (int i = 0; i < sphere.xTiles; ++i)
+                admitted += TileAdmitted(i, j, sphere.tileType);
+        int composing = useDirect && sphere.tileClip && sphereCellComposite && admitted > 1 && ReadyComposite(tw, th);
+        RECT firstCell = {0, 0, tw, th};
         for (int s = 0; s < sphere.symmetry && !FrameBudgetSpent(); ++s) {
             spin = angle - spin;   // the phase alternates between two values
             float a = (float)s * angle;
@@ -462,6 +552,20 @@ int SphereFrame(ModuleRecord* record)
                 }
             }
             int directCopy = useDirect && stampCount >= 0 && (!sphere.mirror || mirrorCount >= 0);
+            if (composing && directCopy) {
+                stampedDirect = 1;
+                DirectStamp(&direct, stampRects, stampCount, 0, 0, tcx + ox - drawSize / 2, tcy + oy - drawSize / 2,
+                            drawSize, &firstCell, &composite);
+                if (sphere.mirror)
+                    DirectStamp(&direct, mirrorRects, mirrorCount, 0, 0, tcx + mx - drawSize / 2,
+                                tcy + my - drawSize / 2, drawSize, &firstCell, &composite);
+                if (wedge)
+                    DeleteObject(wedge);
+                continue;
+            }
+            // The composed stamps land before any drawn another way.
+            if (composing)
+                FlushComposite(&direct, tw, th);
             for (int j = 0; j < sphere.yTiles; ++j) {
                 for (int i = 0; i < sphere.xTiles; ++i) {
                     if (!TileAdmitted(i, j, sphere.tileType))
@@ -474,10 +578,10 @@ int SphereFrame(ModuleRecord* record)
                     if (directCopy) {
                         stampedDirect = 1;
                         DirectStamp(&direct, stampRects, stampCount, px - tcx, py - tcy, qx - drawSize / 2,
-                                    qy - drawSize / 2, drawSize, clipCell);
+                                    qy - drawSize / 2, drawSize, clipCell, 0);
                         if (sphere.mirror)
                             DirectStamp(&direct, mirrorRects, mirrorCount, px - tcx, py - tcy,
-                                        px + mx - drawSize / 2, py + my - drawSize / 2, drawSize, clipCell);
+                                        px + mx - drawSize / 2, py + my - drawSize / 2, drawSize, clipCell, 0);
                         continue;
                     }
                     if (wedge) {
@@ -496,6 +600,8 @@ int SphereFrame(ModuleRecord* record)
             if (useDirect && !directCopy)
                 GdiFlush();
         }
+        if (composing)
+            FlushComposite(&direct, tw, th);
         // A clipped blit leaves the surface unclipped; so does the copy.
         if (stampedDirect)
             SelectClipRgn(dc, NULL);

@@ -15,3 +15,9 @@ void DrawSphereImage(HDC dc, int x, int y, int size, int base, int style);
 extern int sphereDirectStamps;
 // Stamps copied the direct way so far (diagnostics, tests).
 extern long sphereStampsCopied;
+// 1: stamps clipped to their tile cell are copied once into a cell-sized
+// buffer and its covered pixels into every admitted cell, with the same
+// pixels as stamping each tile (the default); 0 stamps tile by tile.
+extern int sphereCellComposite;
+// Composed cells copied into the tiles so far (diagnostics, tests).
+extern long sphereCellsComposed;

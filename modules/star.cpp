@@ -173,8 +173,20 @@ static void SpawnStar(StarPoint* s)
 enum { MAX_TURNS = 128 };
 static long double turnCos[MAX_TURNS], turnSin[MAX_TURNS];
 
+// A star's new position this frame is the one its streak starts from next
+// frame: its copies' turns are kept for it, by the point and the turns they
+// were worked out for.
+int starTurnReuse = 1;
+struct KeptTurns {
+    int x, y, serial, count;
+    POINT turned[MAX_TURNS];
+};
+static KeptTurns keptTurns[STAR_MAX];
+static int turnSerial;
+
 static void SetSymmetry(int symmetry)
 {
+    ++turnSerial;
     star.symmetry = symmetry < 1 ? 1 : symmetry;
     star.symmetryAngle = 6.2832f / (float)star.symmetry;
     for (int j = 0; j < star.symmetry && j < MAX_TURNS; ++j) {
@@ -209,6 +221,11 @@ static int LiveValue(ModuleRecord* record, int slot, double* value)
 static void TiledStreak(int x1, int y1, int x2, int y2)
 {
     shapeTiledLine(x1, y1, x2, y2, star.width, star.height, star.xTiles, star.yTiles, star.tileType, &star.pen);
+}
+
+static void TiledStreaks(const POINT* ends, int lines)
+{
+    shapeTiledLines(ends, lines, star.width, star.height, star.xTiles, star.yTiles, star.tileType, &star.pen);
 }
 
 void ViewStars(StarView* view)
@@ -316,12 +333,39 @@ int StarFrame(ModuleRecord* record)
         if (!(ox > 0 && ox < star.width && oy > 0 && oy < star.height))
             continue;
         if (star.symmetry > 1) {
+            // The copies go to the shapes as one run of lines of one pen.
+            POINT ends[2 * MAX_TURNS];
+            int lines = 0;
+            KeptTurns* kept = &keptTurns[i];
+            int reuse = starTurnReuse && kept->serial == turnSerial && kept->x == ox && kept->y == oy;
+            int keep = starTurnReuse, copies = 0;
             for (int j = 0; j < star.symmetry && !FrameBudgetSpent(); ++j) {
-                POINT now = {s->sx, s->sy};
-                POINT before = {ox, oy};
-                TurnCopy(&now, j);
-                TurnCopy(&before, j);
-                TiledStreak(now.x, now.y, before.x, before.y);
+                copies = j + 1;
+                POINT* now = &ends[2 * lines];
+                POINT* before = now + 1;
+                now->x = s->sx;
+                now->y = s->sy;
+                TurnCopy(now, j);
+                if (reuse && j < kept->count) {
+                    *before = kept->turned[j];
+                } else {
+                    before->x = ox;
+                    before->y = oy;
+                    TurnCopy(before, j);
+                }
+                if (keep && j < MAX_TURNS)
+                    kept->turned[j] = *now;
+                if (++lines == MAX_TURNS) {
+                    TiledStreaks(ends, lines);
+                    lines = 0;
+                }
+            }
+            TiledStreaks(ends, lines);
+            if (keep) {
+                kept->x = s->sx;
+                kept->y = s->sy;
+                kept->serial = turnSerial;
+                kept->count = copies < MAX_TURNS ? copies : MAX_TURNS;
             }
         } else if (!FrameBudgetSpent()) {
             TiledStreak(s->sx, s->sy, ox, oy);

@@ -4,6 +4,7 @@
 // copies, odd surface sizes, erased trails and a clip region with a hole.
 #include <gtest/gtest.h>
 #include "graphics/shapes.h"
+#include "graphics/surface.h"
 #include "modules/modules.h"
 #include "runtime/common.h"
 #include "runtime/controls.h"
@@ -118,7 +119,15 @@ protected:
         ClearTestSurface(&surface);
         if (clip)
             ClipHole();
-        shapeTileMasks = masks;
+        // 2: the mask as it was before runs of lines and repeated stamps.
+        shapeTileMasks = masks != 0;
+        shapeLineRuns = masks != 2;
+        shapeStampOnce = masks != 2;
+        shapeLeafCopies = masks != 2;
+        shapeJoinedCopies = masks != 2;
+        shapeStampBlocks = masks != 2;
+        quickTruncation = masks != 2;
+        starTurnReuse = masks != 2;
         long before = shapeTileMaskLines;
         SeedRandom(seed * 2654435761u);
         open(record);
@@ -130,6 +139,13 @@ protected:
         out.pixels = Snapshot();
         close(record);
         shapeTileMasks = 1;
+        shapeLineRuns = 1;
+        shapeStampOnce = 1;
+        shapeLeafCopies = 1;
+        shapeJoinedCopies = 1;
+        shapeStampBlocks = 1;
+        quickTruncation = 1;
+        starTurnReuse = 1;
         out.maskLines = shapeTileMaskLines - before;
         return out;
     }
@@ -172,7 +188,7 @@ const TileCase CASES[] = {
     {2, 3, 0, 3, 1, 30, 1},  {2, 3, 1, 10, 2, 40, 3}, {20, 20, 0, 1, 0, 12, 1}, {20, 20, 2, 3, 4, 60, 2},
     {2, 3, 3, 1, 5, 3, 1},   {20, 20, 1, 10, 8, 50, 1}, {2, 3, 0, 2, 0, 25, 2},   {2, 3, 2, 3, 7, 30, 1},
     {20, 20, 3, 10, 5, 80, 3}, {2, 3, 1, 1, 2, 1, 2}, {2, 3, 0, 3, 3, 30, 1},   {20, 20, 0, 10, 6, 40, 1},
-    {1, 1, 0, 3, 1, 30, 1},  {2, 3, 2, 1, 1, 8, 3},
+    {1, 1, 0, 3, 1, 30, 1},  {2, 3, 2, 1, 1, 8, 3},   {4, 3, 0, 10, 5, 90, 6},
 };
 
 TEST_F(TiledShapes, CyclicGivesTheSamePixelsThroughTheMask)
@@ -217,6 +233,8 @@ TEST_F(TiledShapes, StarGivesTheSamePixelsThroughTheMask)
             unsigned seed = 5 + 13 * n++;
             Outcome gdi = Star(c, seed, 0, 8, clip);
             Outcome tiles = Star(c, seed, 1, 8, clip);
+            Outcome before = Star(c, seed, 2, 8, clip);
+            EXPECT_EQ(FirstDifference(before.pixels, gdi.pixels, surface.surface.stride), "same");
             SCOPED_TRACE(testing::Message() << "tiles " << c.xTiles << "x" << c.yTiles << " type " << c.tileType
                                             << ", sides " << c.sides << " type " << c.type << " size " << c.size
                                             << " symmetry " << c.symmetry << ", clip " << clip);
@@ -274,6 +292,32 @@ TEST_F(TiledShapes, LinesLeavingTheSurfaceMatchAtEveryEdge)
                     << nx << "x" << ny;
                 ++n;
             }
+}
+
+// One run of lines where a turned stamp lands on another's spot and a line
+// repeats, drawn in two colours one after the other: the stamps set once per
+// spot of each mask still give GDI's pixels.
+TEST_F(TiledShapes, RepeatedSpotsOfOneRunMatchGdi)
+{
+    Open(203, 117);
+    const POINT ends[] = {{40, 120}, {40, 40}, {100, 48}, {40, 48}, {40, 120}, {40, 40}, {40, 40}, {40, 120},
+                          {41, 49}, {41, 49}, {90, 30}, {40, 56}};
+    std::vector<BYTE> pictures[2];
+    for (int masks = 0; masks < 2; ++masks) {
+        ClearTestSurface(&surface);
+        shapeTileMasks = masks;
+        SeedRandom(31);
+        ShapePen pen;
+        shapePenInit(surface.surface.dc, 7, 2, 3, 24, 2.0f, &pen);
+        for (int colour = 12; colour <= 13; ++colour) {
+            shapePenSelect(&pen, PALETTEINDEX(colour));
+            shapeTiledLines(ends, 6, 203, 117, 2, 2, 0, &pen);
+            shapePenRelease(&pen);
+        }
+        pictures[masks] = Snapshot();
+    }
+    shapeTileMasks = 1;
+    EXPECT_EQ(FirstDifference(pictures[1], pictures[0], surface.surface.stride), "same");
 }
 
 // A bottom-up section with a plain grey table: rows land the right way up,

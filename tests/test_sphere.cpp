@@ -300,7 +300,8 @@ TEST_F(Sphere, OpenCloseCyclesAndTinySurfacesAreSafe)
 
 namespace {
 
-// Stamps copied straight into the surface give the very pixels of the
+// Stamps copied straight into the surface, tile by tile or (clipped to their
+// cell) composed once and copied into every cell, give the very pixels of the
 // clipped BitBlts: every type bit (wedge, mirror, random size, squares, bars,
 // tile clip), every tile type, on a surface whose size is not a multiple of
 // the tiles; and they keep out of a box the overlay shows, as the clip
@@ -321,14 +322,16 @@ TEST_F(Sphere, DirectStampsPaintExactlyWhatClippedBlitsPaint)
     OverlaySurfaceSetup(record->dc, window);
 
     const int types[] = {0, 1, 2, 3, 4, 7, 9, 17, 25, 32, 33, 35, 63};
-    long copiedBefore = sphereStampsCopied;
+    long copiedBefore = sphereStampsCopied, composedBefore = sphereCellsComposed;
     int boxesSeen = 0;
     for (int type : types) {
         for (int tileType = 0; tileType <= 3; ++tileType) {
             SCOPED_TRACE(::testing::Message() << "type " << type << " tile type " << tileType);
-            std::vector<BYTE> pictures[2];
-            for (int direct = 0; direct <= 1; ++direct) {
-                sphereDirectStamps = direct;
+            // Clipped blits, direct stamps tile by tile, composed cells.
+            std::vector<BYTE> pictures[3];
+            for (int direct = 0; direct <= 2; ++direct) {
+                sphereDirectStamps = direct > 0;
+                sphereCellComposite = direct > 1;
                 Set(SIZE, 120);
                 Set(SYMMETRY, 7);
                 Set(TYPE, type);
@@ -346,7 +349,7 @@ TEST_F(Sphere, DirectStampsPaintExactlyWhatClippedBlitsPaint)
                 int shown = OverlayShownBoxes(record->dc, box, 4);
                 Frames(6);
                 pictures[direct] = Snapshot();
-                if (direct && shown == 1) {
+                if (direct == 2 && shown == 1) {
                     ++boxesSeen;
                     ASSERT_GT(box[0].bottom, box[0].top);
                 }
@@ -354,9 +357,11 @@ TEST_F(Sphere, DirectStampsPaintExactlyWhatClippedBlitsPaint)
             sphereDirectStamps = 1;
             EXPECT_GT(Drawn(), 0);
             ASSERT_TRUE(pictures[0] == pictures[1]);
+            ASSERT_TRUE(pictures[0] == pictures[2]) << "composed cells";
         }
     }
     EXPECT_GT(sphereStampsCopied, copiedBefore) << "the direct path never ran";
+    EXPECT_GT(sphereCellsComposed, composedBefore) << "no cell was composed";
     EXPECT_EQ(boxesSeen, 13 * 4) << "the name box was not up while the spheres were stamped";
 
     // The box itself stays as the overlay drew it: no stamp lands in it.

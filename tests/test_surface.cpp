@@ -220,6 +220,29 @@ TEST(Rotate, ByZeroKeepsThePointAndAQuarterTurnSwapsAxes)
     EXPECT_EQ(n.x, 5);
 }
 
+// Whole numbers and their nearest neighbours either side, at every size a
+// coordinate takes, and values no LONG holds: the quick truncation gives
+// the cast's every result.
+TEST(Rotate, QuickTruncationIsTheCast)
+{
+    const long double wholes[] = {0, 1, 2, 3, 17, 255, 1000, 65536, 1e6L, 16777217, 1073741824.0L, 2147483647.0L};
+    int checked = 0;
+    for (long double w : wholes)
+        for (int sign = -1; sign <= 1; sign += 2)
+            for (long double step : {0.0L, 1e-15L, 1e-9L, 0.25L, 0.5L, 0.75L}) {
+                long double base = sign * w;
+                for (long double v : {base, base + step, base - step, nextafterl(base, 1e30L), nextafterl(base, -1e30L)}) {
+                    quickTruncation = 0;
+                    LONG cast = TruncLongDouble(v);
+                    quickTruncation = 1;
+                    EXPECT_EQ(TruncLongDouble(v), cast) << (double)v << " + " << (double)(v - (long double)(double)v);
+                    ++checked;
+                }
+            }
+    quickTruncation = 1;
+    EXPECT_GT(checked, 500);
+}
+
 // A pixel buffer of maxX + 1 columns and maxY + 1 rows on DIB row strides.
 struct Buffer {
     int maxX, maxY, stride;
