@@ -172,6 +172,7 @@ struct WideStroke {
     int offsetX, offsetY;
     BYTE* mask;
     int maskLeft, maskTop, maskWidth, maskHeight;
+    int covered;         // the mask skips what it already holds (MaskCoverage)
 };
 
 // The colour table byte GDI paints a colour reference with: a palette index
@@ -269,9 +270,68 @@ static int LinearRange(double a, double b, double from, double to, double* lo, d
     return 1;
 }
 
+// A segment of the pen: the pixels whose centre lies within `r` of a-b.
+struct Capsule {
+    double ax, ay, bx, by, r;
+    double length, ux, uy;
+};
+
+// Row y of a capsule: 1 with the x interval [*left, *right] it covers (which
+// may hold no whole pixel), 0 when it covers nothing there.
+static inline int CapsuleRow(const Capsule* c, int y, double* outLeft, double* outRight)
+{
+    double r = c->r, ax = c->ax, ay = c->ay, bx = c->bx, by = c->by;
+    double ux = c->ux, uy = c->uy, length = c->length;
+    double left = 1e30, right = -1e30;
+    double ey = y - ay;
+    if (fabs(ey) <= r) {
+        double h = sqrt(r * r - ey * ey);
+        left = ax - h;
+        right = ax + h;
+    }
+    double fy = y - by;
+    if (fabs(fy) <= r) {
+        double h = sqrt(r * r - fy * fy);
+        if (bx - h < left) left = bx - h;
+        if (bx + h > right) right = bx + h;
+    }
+    if (length > 1e-9) {
+        // Along the segment: 0 <= (p - a).u <= length; across it:
+        // |(p - a).n| <= r with n = (-uy, ux).
+        double alongLo, alongHi, acrossLo, acrossHi;
+        if (LinearRange(ux, -ax * ux + ey * uy, 0, length, &alongLo, &alongHi) &&
+            LinearRange(-uy, ax * uy + ey * ux, -r, r, &acrossLo, &acrossHi)) {
+            double lo = alongLo > acrossLo ? alongLo : acrossLo;
+            double hi = alongHi < acrossHi ? alongHi : acrossHi;
+            if (lo <= hi) {
+                if (lo < left) left = lo;
+                if (hi > right) right = hi;
+            }
+        }
+    }
+    *outLeft = left;
+    *outRight = right;
+    return left <= right;
+}
+
+// The whole pixels of a row's interval within [boundLeft, boundRight]: 0 when
+// there are none to write. (*x0 may be *x1 + 1: a span of no pixels.)
+static inline int RowPixels(double left, double right, int boundLeft, int boundRight, int* x0, int* x1)
+{
+    double from = ceil(left), to = floor(right);
+    if (to < boundLeft || from > boundRight)
+        return 0;
+    *x0 = from < boundLeft ? boundLeft : (int)from;
+    *x1 = to > boundRight ? boundRight : (int)to;
+    return 1;
+}
+
+static void CoverCapsule(const WideStroke* stroke, const Capsule* c, int y0, int y1);
+
 // Every pixel whose centre lies within the radius of the segment a-b.
 static void FillCapsule(const WideStroke* stroke, double ax, double ay, double bx, double by)
 {
+    Capsule c;
     double r = stroke->radius;
     double dx = bx - ax, dy = by - ay;
     double length = sqrt(dx * dx + dy * dy);
@@ -280,6 +340,14 @@ static void FillCapsule(const WideStroke* stroke, double ax, double ay, double b
         ux = dx / length;
         uy = dy / length;
     }
+    c.ax = ax;
+    c.ay = ay;
+    c.bx = bx;
+    c.by = by;
+    c.r = r;
+    c.length = length;
+    c.ux = ux;
+    c.uy = uy;
     double top = (ay < by ? ay : by) - r, bottom = (ay < by ? by : ay) + r;
     int boundLeft, boundTop, boundRight, boundBottom;
     TargetBounds(stroke, &boundLeft, &boundTop, &boundRight, &boundBottom);
@@ -288,41 +356,240 @@ static void FillCapsule(const WideStroke* stroke, double ax, double ay, double b
     if (bottom > boundBottom)
         bottom = boundBottom;
     int y0 = (int)ceil(top), y1 = (int)floor(bottom);
-    for (int y = y0; y <= y1; ++y) {
-        double left = 1e30, right = -1e30;
-        double ey = y - ay;
-        if (fabs(ey) <= r) {
-            double h = sqrt(r * r - ey * ey);
-            left = ax - h;
-            right = ax + h;
-        }
-        double fy = y - by;
-        if (fabs(fy) <= r) {
-            double h = sqrt(r * r - fy * fy);
-            if (bx - h < left) left = bx - h;
-            if (bx + h > right) right = bx + h;
-        }
-        if (length > 1e-9) {
-            // Along the segment: 0 <= (p - a).u <= length; across it:
-            // |(p - a).n| <= r with n = (-uy, ux).
-            double alongLo, alongHi, acrossLo, acrossHi;
-            if (LinearRange(ux, -ax * ux + ey * uy, 0, length, &alongLo, &alongHi) &&
-                LinearRange(-uy, ax * uy + ey * ux, -r, r, &acrossLo, &acrossHi)) {
-                double lo = alongLo > acrossLo ? alongLo : acrossLo;
-                double hi = alongHi < acrossHi ? alongHi : acrossHi;
-                if (lo <= hi) {
-                    if (lo < left) left = lo;
-                    if (hi > right) right = hi;
-                }
-            }
-        }
-        if (left > right)
-            continue;
-        double from = ceil(left), to = floor(right);
-        if (to < boundLeft || from > boundRight)
-            continue;
-        EmitSpan(stroke, y, from < boundLeft ? boundLeft : (int)from, to > boundRight ? boundRight : (int)to);
+    if (stroke->mask && stroke->covered) {
+        CoverCapsule(stroke, &c, y0, y1);
+        return;
     }
+    for (int y = y0; y <= y1; ++y) {
+        double left, right;
+        int x0, x1;
+        if (!CapsuleRow(&c, y, &left, &right) || !RowPixels(left, right, boundLeft, boundRight, &x0, &x1))
+            continue;
+        EmitSpan(stroke, y, x0, x1);
+    }
+}
+
+// A buffer of at least `bytes`, kept for the next frames.
+static void* GrowBuffer(void* buffer, size_t* capacity, size_t bytes)
+{
+    if (buffer && *capacity >= bytes)
+        return buffer;
+    if (buffer)
+        HeapFree(GetProcessHeap(), 0, buffer);
+    *capacity = 0;
+    buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
+    if (buffer)
+        *capacity = bytes;
+    return buffer;
+}
+
+// --- Strokes into the union mask, skipping what is already covered ------------
+//
+// A frame of many wide strokes covers most of the mask many times over; once
+// a pixel is set, nothing else can change it. The mask keeps, for each row,
+// the next pixel not yet set (a union-find over the row), and for blocks of
+// BLOCK x BLOCK pixels how many are still open. A stroke's row within a
+// rectangle known to hold its whole span is skipped when that rectangle is
+// already set: by bands of BLOCK rows against the blocks, then row by row.
+// A row whose span is worked out writes only the pixels still open. The mask
+// ends as the union of every span, exactly as if all were written.
+
+enum { BLOCK_SHIFT = 3, BLOCK = 1 << BLOCK_SHIFT, REACH_MARGIN = 3, MAX_REACH_RADIUS = 4096 };
+enum { COVERAGE_LIMIT = 4 << 20 };
+
+int bezierCoverage = 1;
+int bezierCoverageCheck = 0;
+long bezierCoverageSkips = 0;
+long bezierCoverageFaults = 0;
+
+struct MaskCoverage {
+    int* next;                  // per row maskWidth + 1: the next open pixel at or after
+    size_t nextCapacity;
+    unsigned short* open;       // per block: pixels not yet set
+    size_t openCapacity;
+    DWORD* openBits;            // per band: a bit for each block with open pixels
+    size_t bitsCapacity;
+    int* reach;                 // reach[k]: whole pixels a span reaches beyond the segment's x range
+    size_t reachCapacity;
+    int reachCount;
+    int columns, bands, words;
+};
+
+static MaskCoverage coverage;
+
+// The first open pixel at or after x of a row (x <= maskWidth, the row's end
+// always open).
+static inline int NextOpen(int* row, int x)
+{
+    while (row[x] != x) {
+        row[x] = row[row[x]];
+        x = row[x];
+    }
+    return x;
+}
+
+// Pixels x0..x1 (mask coordinates) of mask row y set, counting the new ones
+// into their blocks.
+static void CoverSpan(const WideStroke* stroke, int y, int x0, int x1)
+{
+    MaskCoverage* cov = &coverage;
+    int* row = cov->next + (size_t)y * (stroke->maskWidth + 1);
+    BYTE* m = stroke->mask + (size_t)y * stroke->maskWidth;
+    unsigned short* open = cov->open + (size_t)(y >> BLOCK_SHIFT) * cov->columns;
+    DWORD* bits = cov->openBits + (size_t)(y >> BLOCK_SHIFT) * cov->words;
+    int x = NextOpen(row, x0);
+    while (x <= x1) {
+        m[x] = 1;
+        row[x] = x + 1;
+        int b = x >> BLOCK_SHIFT;
+        if (--open[b] == 0)
+            bits[b >> 5] &= ~((DWORD)1 << (b & 31));
+        x = NextOpen(row, x + 1);
+    }
+    row[x0] = x;
+}
+
+// 1 when a block among columns c0..c1 of a band has open pixels.
+static int BandOpen(int band, int c0, int c1)
+{
+    const DWORD* bits = coverage.openBits + (size_t)band * coverage.words;
+    int w0 = c0 >> 5, w1 = c1 >> 5;
+    for (int i = w0; i <= w1; ++i) {
+        DWORD word = bits[i];
+        if (i == w0)
+            word &= ~(DWORD)0 << (c0 & 31);
+        if (i == w1)
+            word &= ~(DWORD)0 >> (31 - (c1 & 31));
+        if (word)
+            return 1;
+    }
+    return 0;
+}
+
+// A skipped row checked: its span must already be set.
+static void CheckSkippedRow(const WideStroke* stroke, const Capsule* c, int y)
+{
+    double left, right;
+    int x0, x1;
+    int boundLeft = stroke->maskLeft, boundRight = stroke->maskLeft + stroke->maskWidth - 1;
+    if (!CapsuleRow(c, y, &left, &right) || !RowPixels(left, right, boundLeft, boundRight, &x0, &x1))
+        return;
+    const BYTE* m = stroke->mask + (size_t)(y - stroke->maskTop) * stroke->maskWidth - stroke->maskLeft;
+    for (int x = x0; x <= x1; ++x)
+        bezierCoverageFaults += !m[x];
+}
+
+// Rows y0..y1 of a capsule into the mask. A row's span lies within the
+// segment's x range widened by reach[k], k the whole pixels from the row to
+// the segment's y range: sqrt(r^2 - k^2) rounded up, and a margin for the
+// rounding of the span's own arithmetic.
+static void CoverCapsule(const WideStroke* stroke, const Capsule* c, int y0, int y1)
+{
+    MaskCoverage* cov = &coverage;
+    int maskLeft = stroke->maskLeft, maskTop = stroke->maskTop;
+    int boundRight = maskLeft + stroke->maskWidth - 1;
+    double ymin = c->ay < c->by ? c->ay : c->by, ymax = c->ay < c->by ? c->by : c->ay;
+    int fromX = (int)floor(c->ax < c->bx ? c->ax : c->bx), toX = (int)ceil(c->ax < c->bx ? c->bx : c->ax);
+    int last = cov->reachCount - 1;
+    for (int y = y0; y <= y1;) {
+        int band = (y - maskTop) >> BLOCK_SHIFT;
+        int bandEnd = maskTop + ((band + 1) << BLOCK_SHIFT) - 1;
+        if (bandEnd > y1)
+            bandEnd = y1;
+        double d = ymin - bandEnd;
+        if (y - ymax > d)
+            d = y - ymax;
+        int k = d > 0 ? (int)d : 0;
+        int h = cov->reach[k < last ? k : last];
+        int lo = fromX - h, hi = toX + h;
+        if (lo < maskLeft)
+            lo = maskLeft;
+        if (hi > boundRight)
+            hi = boundRight;
+        if (lo > hi || !BandOpen(band, (lo - maskLeft) >> BLOCK_SHIFT, (hi - maskLeft) >> BLOCK_SHIFT)) {
+            if (bezierCoverageCheck)
+                for (int v = y; v <= bandEnd; ++v)
+                    CheckSkippedRow(stroke, c, v);
+            ++bezierCoverageSkips;
+            y = bandEnd + 1;
+            continue;
+        }
+        for (; y <= bandEnd; ++y) {
+            double e = ymin - y;
+            if (y - ymax > e)
+                e = y - ymax;
+            int j = e > 0 ? (int)e : 0;
+            int w = cov->reach[j < last ? j : last];
+            int rowLo = fromX - w, rowHi = toX + w;
+            if (rowLo < maskLeft)
+                rowLo = maskLeft;
+            if (rowHi > boundRight)
+                rowHi = boundRight;
+            int* next = cov->next + (size_t)(y - maskTop) * (stroke->maskWidth + 1);
+            if (rowLo > rowHi || NextOpen(next, rowLo - maskLeft) > rowHi - maskLeft) {
+                if (bezierCoverageCheck)
+                    CheckSkippedRow(stroke, c, y);
+                continue;
+            }
+            double left, right;
+            int x0, x1;
+            if (!CapsuleRow(c, y, &left, &right) || !RowPixels(left, right, maskLeft, boundRight, &x0, &x1))
+                continue;
+            if (x0 <= x1)
+                CoverSpan(stroke, y - maskTop, x0 - maskLeft, x1 - maskLeft);
+        }
+    }
+}
+
+// Coverage for a cleared mask and a pen radius; 0 when it cannot be had.
+static int BeginCoverage(WideStroke* stroke)
+{
+    MaskCoverage* cov = &coverage;
+    int width = stroke->maskWidth, height = stroke->maskHeight;
+    if (!bezierCoverage || (double)width * height > COVERAGE_LIMIT || stroke->radius > MAX_REACH_RADIUS)
+        return 0;
+    int columns = (width + BLOCK - 1) >> BLOCK_SHIFT, bands = (height + BLOCK - 1) >> BLOCK_SHIFT;
+    int words = (columns + 31) >> 5;
+    int reachCount = (int)floor(stroke->radius) + 1;
+    cov->next = (int*)GrowBuffer(cov->next, &cov->nextCapacity, sizeof(int) * (size_t)(width + 1) * height);
+    cov->open = (unsigned short*)GrowBuffer(cov->open, &cov->openCapacity,
+                                            sizeof(unsigned short) * (size_t)columns * bands);
+    cov->openBits = (DWORD*)GrowBuffer(cov->openBits, &cov->bitsCapacity, sizeof(DWORD) * (size_t)words * bands);
+    cov->reach = (int*)GrowBuffer(cov->reach, &cov->reachCapacity, sizeof(int) * (size_t)reachCount);
+    if (!cov->next || !cov->open || !cov->openBits || !cov->reach)
+        return 0;
+    cov->columns = columns;
+    cov->bands = bands;
+    cov->words = words;
+    cov->reachCount = reachCount;
+    double r = stroke->radius;
+    for (int k = 0; k < reachCount; ++k) {
+        double left = r * r - (double)k * k;
+        cov->reach[k] = (int)ceil(sqrt(left > 0 ? left : 0)) + REACH_MARGIN;
+    }
+    for (int y = 0; y < height; ++y) {
+        int* row = cov->next + (size_t)y * (width + 1);
+        for (int x = 0; x <= width; ++x)
+            row[x] = x;
+    }
+    for (int band = 0; band < bands; ++band) {
+        int rows = height - (band << BLOCK_SHIFT);
+        if (rows > BLOCK)
+            rows = BLOCK;
+        for (int column = 0; column < columns; ++column) {
+            int pixels = width - (column << BLOCK_SHIFT);
+            if (pixels > BLOCK)
+                pixels = BLOCK;
+            cov->open[(size_t)band * columns + column] = (unsigned short)(rows * pixels);
+        }
+        DWORD* bits = cov->openBits + (size_t)band * words;
+        for (int w = 0; w < words; ++w) {
+            int n = columns - 32 * w;
+            bits[w] = n >= 32 ? ~(DWORD)0 : (((DWORD)1 << n) - 1);
+        }
+    }
+    stroke->covered = 1;
+    return 1;
 }
 
 // One cubic curve, flattened so that no segment strays more than a quarter
@@ -436,6 +703,7 @@ enum { MASK_LIMIT = 16 << 20 };
 
 int bezierTileMasks = 1;
 long bezierMaskedDraws = 0;
+void (*bezierMaskProbe)(const BYTE* mask, int left, int top, int width, int height) = 0;
 
 struct MaskRun {
     int y, x0, x1;
@@ -450,20 +718,6 @@ struct TileMaskBuffers {
 
 static TileMaskBuffers tileMask;
 
-// A buffer of at least `bytes`, kept for the next frames.
-static void* GrowBuffer(void* buffer, size_t* capacity, size_t bytes)
-{
-    if (buffer && *capacity >= bytes)
-        return buffer;
-    if (buffer)
-        HeapFree(GetProcessHeap(), 0, buffer);
-    *capacity = 0;
-    buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
-    if (buffer)
-        *capacity = bytes;
-    return buffer;
-}
-
 static void FreeTileMask(void)
 {
     if (tileMask.mask)
@@ -471,6 +725,11 @@ static void FreeTileMask(void)
     if (tileMask.runs)
         HeapFree(GetProcessHeap(), 0, tileMask.runs);
     memset(&tileMask, 0, sizeof(tileMask));
+    void* buffers[] = {coverage.next, coverage.open, coverage.openBits, coverage.reach};
+    for (void* b : buffers)
+        if (b)
+            HeapFree(GetProcessHeap(), 0, b);
+    memset(&coverage, 0, sizeof(coverage));
 }
 
 static int AdmittedTiles(const BezierParams* f)
@@ -507,8 +766,13 @@ static int DrawThroughMask(ModuleRecord* record, const POINT* points, const Bezi
     stroke->maskTop = top;
     stroke->maskWidth = maskWidth;
     stroke->maskHeight = maskHeight;
+    stroke->covered = 0;
+    BeginCoverage(stroke);
     DrawPoints(record, points, f, stroke, 0);
     stroke->mask = 0;
+    stroke->covered = 0;
+    if (bezierMaskProbe)
+        bezierMaskProbe(tileMask.mask, left, top, maskWidth, maskHeight);
 
     // The mask's runs, counted and then gathered.
     size_t count = 0;
@@ -560,6 +824,7 @@ static void DrawWithPen(ModuleRecord* record, const POINT* points, const BezierP
     static WideStroke stroke;
     if (PrepareWideStroke(record->dc, f->width, colour, &stroke)) {
         stroke.mask = 0;
+        stroke.covered = 0;
         stroke.offsetX = 0;
         stroke.offsetY = 0;
         if (!bezierTileMasks || AdmittedTiles(f) < 2 || !DrawThroughMask(record, points, f, &stroke)) {

@@ -176,4 +176,115 @@ TEST_F(BezierPen, TilesFilledFromOneUnionMatchTilesStrokedOneByOne)
     Begin(8);   // TearDown closes it again
 }
 
+// The union mask skips the rows of a stroke it already holds and writes only
+// the pixels still open: the very pixels of writing every span, drawn and
+// erased, with every check of a skipped row finding its span already set.
+struct CoverageCase {
+    int width, symmetry, beziers, xTiles, yTiles, tileType, speed, trail, frames;
+};
+
+// Every mask made, as its place, size, set pixels and a hash of its bytes.
+struct MaskPrint {
+    int left, top, width, height, set;
+    unsigned hash;
+    bool operator==(const MaskPrint& o) const
+    {
+        return left == o.left && top == o.top && width == o.width && height == o.height && set == o.set &&
+               hash == o.hash;
+    }
+};
+std::vector<MaskPrint> masks[2];
+int probing = 0;
+
+void ProbeMask(const BYTE* mask, int left, int top, int width, int height)
+{
+    MaskPrint p = {left, top, width, height, 0, 2166136261u};
+    for (size_t i = 0; i < (size_t)width * height; ++i) {
+        p.set += mask[i] != 0;
+        p.hash = (p.hash ^ mask[i]) * 16777619u;
+    }
+    masks[probing].push_back(p);
+}
+
+class BezierCoverage : public BezierPen {
+protected:
+    void Compare(const CoverageCase* cases, size_t count)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            const CoverageCase& c = cases[i];
+            SCOPED_TRACE(testing::Message() << "width " << c.width << " symmetry " << c.symmetry << " beziers "
+                                            << c.beziers << " tiles " << c.xTiles << "x" << c.yTiles << " type "
+                                            << c.tileType << " speed " << c.speed << " trail " << c.trail);
+            std::vector<BYTE> pictures[2][2];
+            long skipsBefore = bezierCoverageSkips, faultsBefore = bezierCoverageFaults;
+            long maskedBefore = bezierMaskedDraws;
+            bezierMaskProbe = ProbeMask;
+            for (int skipping = 0; skipping <= 1; ++skipping) {
+                probing = skipping;
+                bezierCoverage = skipping;
+                bezierCoverageCheck = skipping;
+                Set(WIDTH, c.width);
+                Set(SYMMETRY, c.symmetry);
+                Set(BEZIERS, c.beziers);
+                Set(TRAIL, c.trail);
+                Set(SPEED, c.speed);
+                Set(X_TILING, c.xTiles);
+                Set(Y_TILING, c.yTiles);
+                Set(TILE_TYPE, c.tileType);
+                ClearTestSurface(&surface);
+                Begin(501 + c.width + c.symmetry);
+                masks[skipping].clear();
+                Frames(c.frames);
+                pictures[skipping][0] = Picture();
+                Frames(c.frames);
+                pictures[skipping][1] = Picture();
+                BezierClose(record);
+            }
+            bezierCoverage = 1;
+            bezierCoverageCheck = 0;
+            bezierMaskProbe = 0;
+            if (c.trail >= 100)   // never erased (wide pens may fill and then erase the whole picture)
+                EXPECT_GT(Ink(pictures[1][0]), 300);
+            EXPECT_GT(bezierMaskedDraws, maskedBefore) << "the union was never used";
+            if (c.width > 2)
+                EXPECT_GT(bezierCoverageSkips, skipsBefore) << "nothing was skipped";
+            // The masks themselves: in a picture that the wide pens fill
+            // whole, a difference at a mask's edge could hide under a tile.
+            ASSERT_EQ(masks[0].size(), masks[1].size());
+            int partial = 0;
+            for (size_t m = 0; m < masks[0].size(); ++m) {
+                EXPECT_TRUE(masks[0][m] == masks[1][m]) << "mask " << m << " differs";
+                partial += masks[0][m].set < masks[0][m].width * masks[0][m].height;
+            }
+            EXPECT_GT(partial, 0) << "every mask was full";
+            EXPECT_EQ(bezierCoverageFaults, faultsBefore) << "a skipped row was not all set";
+            EXPECT_TRUE(pictures[0][0] == pictures[1][0]) << "drawn differently";
+            EXPECT_TRUE(pictures[0][1] == pictures[1][1]) << "drawn or erased differently later";
+        }
+        Begin(8);   // TearDown closes it again
+    }
+};
+
+TEST_F(BezierCoverage, EverySlotAtItsMaximumAt1920x1080)
+{
+    OpenSurface(1920, 1080, 1000);
+    const CoverageCase cases[] = {{200, 32, 20, 20, 20, 3, 320, 100, 2}};
+    Compare(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
+TEST_F(BezierCoverage, WideAndThinPensManyTilesAndTrails)
+{
+    OpenSurface(640, 480, 1000);
+    const CoverageCase cases[] = {
+        {200, 32, 20, 20, 20, 3, 320, 100, 3}, {199, 32, 20, 20, 20, 3, 320, 100, 3},
+        {200, 7, 20, 20, 20, 0, 320, 1, 4},    {199, 5, 20, 13, 7, 1, 77, 1, 4},
+        {60, 7, 20, 20, 20, 0, 9, 1, 4},       {40, 2, 3, 5, 2, 2, 9, 1, 4},
+        {13, 32, 8, 3, 3, 3, 9, 1, 4},         {12, 3, 4, 2, 3, 0, 9, 1, 4},
+        {7, 5, 6, 4, 4, 1, 30, 1, 4},          {3, 32, 20, 20, 20, 3, 320, 1, 4},
+        {2, 1, 2, 3, 1, 0, 9, 1, 4},           {101, 1, 20, 2, 2, 0, 320, 1, 4},
+        {150, 32, 20, 2, 1, 0, 320, 100, 2},
+    };
+    Compare(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
 }  // namespace
