@@ -328,11 +328,9 @@ static inline int RowPixels(double left, double right, int boundLeft, int boundR
 
 static void CoverCapsule(const WideStroke* stroke, const Capsule* c, int y0, int y1);
 
-// Every pixel whose centre lies within the radius of the segment a-b.
-static void FillCapsule(const WideStroke* stroke, double ax, double ay, double bx, double by)
+static void MakeCapsule(double r, double ax, double ay, double bx, double by, Capsule* out)
 {
-    Capsule c;
-    double r = stroke->radius;
+    Capsule& c = *out;
     double dx = bx - ax, dy = by - ay;
     double length = sqrt(dx * dx + dy * dy);
     double ux = 0, uy = 0;
@@ -348,6 +346,14 @@ static void FillCapsule(const WideStroke* stroke, double ax, double ay, double b
     c.length = length;
     c.ux = ux;
     c.uy = uy;
+}
+
+// Every pixel whose centre lies within the radius of the segment a-b.
+static void FillCapsule(const WideStroke* stroke, double ax, double ay, double bx, double by)
+{
+    Capsule c;
+    double r = stroke->radius;
+    MakeCapsule(r, ax, ay, bx, by, &c);
     double top = (ay < by ? ay : by) - r, bottom = (ay < by ? by : ay) + r;
     int boundLeft, boundTop, boundRight, boundBottom;
     TargetBounds(stroke, &boundLeft, &boundTop, &boundRight, &boundBottom);
@@ -479,6 +485,20 @@ static void CheckSkippedRow(const WideStroke* stroke, const Capsule* c, int y)
         bezierCoverageFaults += !m[x];
 }
 
+// Every row of a skipped capsule checked.
+static void CheckSkippedCapsule(const WideStroke* stroke, double ax, double ay, double bx, double by)
+{
+    Capsule c;
+    MakeCapsule(stroke->radius, ax, ay, bx, by, &c);
+    int top = (int)ceil((ay < by ? ay : by) - c.r), bottom = (int)floor((ay < by ? by : ay) + c.r);
+    if (top < stroke->maskTop)
+        top = stroke->maskTop;
+    if (bottom > stroke->maskTop + stroke->maskHeight - 1)
+        bottom = stroke->maskTop + stroke->maskHeight - 1;
+    for (int y = top; y <= bottom; ++y)
+        CheckSkippedRow(stroke, &c, y);
+}
+
 // Rows y0..y1 of a capsule into the mask. A row's span lies within the
 // segment's x range widened by reach[k], k the whole pixels from the row to
 // the segment's y range: sqrt(r^2 - k^2) rounded up, and a margin for the
@@ -592,6 +612,74 @@ static int BeginCoverage(WideStroke* stroke)
     return 1;
 }
 
+// 1 when a stroke of segments whose ends all lie within [xmin, xmax] x
+// [ymin, ymax] could still set a pixel of the mask: some block within the
+// rows' reach of that box has open pixels.
+static int RegionOpen(const WideStroke* stroke, double xmin, double xmax, double ymin, double ymax)
+{
+    const MaskCoverage* cov = &coverage;
+    double r = stroke->radius;
+    int maskLeft = stroke->maskLeft, maskTop = stroke->maskTop;
+    int boundRight = maskLeft + stroke->maskWidth - 1, boundBottom = maskTop + stroke->maskHeight - 1;
+    double top = ymin - r, bottom = ymax + r;
+    if (top < maskTop)
+        top = maskTop;
+    if (bottom > boundBottom)
+        bottom = boundBottom;
+    int y0 = (int)ceil(top), y1 = (int)floor(bottom);
+    int fromX = (int)floor(xmin), toX = (int)ceil(xmax);
+    int last = cov->reachCount - 1;
+    for (int y = y0; y <= y1;) {
+        int band = (y - maskTop) >> BLOCK_SHIFT;
+        int bandEnd = maskTop + ((band + 1) << BLOCK_SHIFT) - 1;
+        if (bandEnd > y1)
+            bandEnd = y1;
+        double d = ymin - bandEnd;
+        if (y - ymax > d)
+            d = y - ymax;
+        int k = d > 0 ? (int)d : 0;
+        int h = cov->reach[k < last ? k : last];
+        int lo = fromX - h, hi = toX + h;
+        if (lo < maskLeft)
+            lo = maskLeft;
+        if (hi > boundRight)
+            hi = boundRight;
+        if (lo <= hi && BandOpen(band, (lo - maskLeft) >> BLOCK_SHIFT, (hi - maskLeft) >> BLOCK_SHIFT))
+            return 1;
+        y = bandEnd + 1;
+    }
+    return 0;
+}
+
+// Segments first..last - 1 of a flattened curve (segment k from point k to
+// k + 1) into the mask: a run of them whose points' box is already set
+// within its reach is skipped whole, else it is halved.
+static void CoverSegments(const WideStroke* stroke, const double* x, const double* y, int first, int last)
+{
+    if (last - first > 2) {
+        double xmin = x[first], xmax = x[first], ymin = y[first], ymax = y[first];
+        for (int k = first + 1; k <= last; ++k) {
+            if (x[k] < xmin) xmin = x[k];
+            if (x[k] > xmax) xmax = x[k];
+            if (y[k] < ymin) ymin = y[k];
+            if (y[k] > ymax) ymax = y[k];
+        }
+        if (!RegionOpen(stroke, xmin, xmax, ymin, ymax)) {
+            ++bezierCoverageSkips;
+            if (bezierCoverageCheck)
+                for (int k = first; k < last; ++k)
+                    CheckSkippedCapsule(stroke, x[k], y[k], x[k + 1], y[k + 1]);
+            return;
+        }
+        int middle = (first + last) / 2;
+        CoverSegments(stroke, x, y, first, middle);
+        CoverSegments(stroke, x, y, middle, last);
+        return;
+    }
+    for (int k = first; k < last; ++k)
+        FillCapsule(stroke, x[k], y[k], x[k + 1], y[k + 1]);
+}
+
 // One cubic curve, flattened so that no segment strays more than a quarter
 // pixel from the curve.
 static void StrokeBezier(const WideStroke* stroke, const POINT* p)
@@ -609,16 +697,22 @@ static void StrokeBezier(const WideStroke* stroke, const POINT* p)
         n = 1;
     if (n > MAX_CURVE_SEGMENTS)
         n = MAX_CURVE_SEGMENTS;
-    double px = x[0], py = y[0];
+    // The flattened points, worked out as each segment needs them.
+    double qx[MAX_CURVE_SEGMENTS + 1], qy[MAX_CURVE_SEGMENTS + 1];
+    qx[0] = x[0];
+    qy[0] = y[0];
     for (int k = 1; k <= n; ++k) {
         double t = (double)k / n, u = 1 - t;
         double b0 = u * u * u, b1 = 3 * u * u * t, b2 = 3 * u * t * t, b3 = t * t * t;
-        double qx = b0 * x[0] + b1 * x[1] + b2 * x[2] + b3 * x[3];
-        double qy = b0 * y[0] + b1 * y[1] + b2 * y[2] + b3 * y[3];
-        FillCapsule(stroke, px, py, qx, qy);
-        px = qx;
-        py = qy;
+        qx[k] = b0 * x[0] + b1 * x[1] + b2 * x[2] + b3 * x[3];
+        qy[k] = b0 * y[0] + b1 * y[1] + b2 * y[2] + b3 * y[3];
     }
+    if (stroke->mask && stroke->covered) {
+        CoverSegments(stroke, qx, qy, 0, n);
+        return;
+    }
+    for (int k = 1; k <= n; ++k)
+        FillCapsule(stroke, qx[k - 1], qy[k - 1], qx[k], qy[k]);
 }
 
 // The curves of one point set, each scaled into every admitted tile: stroked
@@ -718,6 +812,8 @@ struct TileMaskBuffers {
 
 static TileMaskBuffers tileMask;
 
+static void FreeRowFill(void);
+
 static void FreeTileMask(void)
 {
     if (tileMask.mask)
@@ -730,6 +826,7 @@ static void FreeTileMask(void)
         if (b)
             HeapFree(GetProcessHeap(), 0, b);
     memset(&coverage, 0, sizeof(coverage));
+    FreeRowFill();
 }
 
 static int AdmittedTiles(const BezierParams* f)
@@ -741,6 +838,177 @@ static int AdmittedTiles(const BezierParams* f)
         for (int row = 0; row < yTiles; ++row)
             n += TileAdmitted(column, row, f->tileType) != 0;
     return n;
+}
+
+// --- The tiles filled row by row ---------------------------------------------------
+//
+// The tiles overlap where the mask is larger than a tile, so filling every
+// run into every tile writes most pixels many times. All are one colour: a
+// row of the surface is filled once with the union of what every tile puts
+// there. For each mask row and each set of admitted columns, the union of the
+// row's runs over those columns is made once; a surface row then merges the
+// unions of the mask rows that the tile rows bring to it.
+
+struct Span {
+    int x0, x1;
+};
+
+struct RowFillBuffers {
+    int* rowStart;          // mask row m: runs rowStart[m] .. rowStart[m + 1] - 1
+    size_t rowStartCapacity;
+    int* columns;           // admitted columns of each distinct set, xTiles a set
+    size_t columnsCapacity;
+    int* columnCount;       // per set
+    size_t columnCountCapacity;
+    int* setOfRow;          // per tile row: its set
+    size_t setOfRowCapacity;
+    int* unionStart;        // per set and mask row (maskHeight + 1 a set): spans in the pool
+    size_t unionStartCapacity;
+    Span* pool;
+    size_t poolCapacity;
+    Span* scratch[3];
+    size_t scratchCapacity[3];
+};
+
+static RowFillBuffers rowFill;
+
+static void FreeRowFill(void)
+{
+    void* buffers[] = {rowFill.rowStart, rowFill.columns, rowFill.columnCount, rowFill.setOfRow,
+                       rowFill.unionStart, rowFill.pool, rowFill.scratch[0], rowFill.scratch[1],
+                       rowFill.scratch[2]};
+    for (void* b : buffers)
+        if (b)
+            HeapFree(GetProcessHeap(), 0, b);
+    memset(&rowFill, 0, sizeof(rowFill));
+}
+
+// The union of two sorted lists of disjoint spans, sorted, with overlapping
+// and touching spans joined; returns its length.
+static int UniteSpans(const Span* a, int na, const Span* b, int nb, Span* out)
+{
+    int i = 0, j = 0, n = 0;
+    while (i < na || j < nb) {
+        Span next = (j >= nb || (i < na && a[i].x0 <= b[j].x0)) ? a[i++] : b[j++];
+        if (n && next.x0 <= out[n - 1].x1 + 1) {
+            if (next.x1 > out[n - 1].x1)
+                out[n - 1].x1 = next.x1;
+        } else {
+            out[n++] = next;
+        }
+    }
+    return n;
+}
+
+// 0 when the buffers cannot be had; the caller then fills tile by tile.
+static int FillTilesByRows(const WideStroke* stroke, const BezierParams* f, int xTiles, int yTiles, int tw, int th,
+                           int top, int maskHeight, size_t runs)
+{
+    RowFillBuffers* b = &rowFill;
+    int width = stroke->surface.width, height = stroke->surface.height;
+    if (width < 1 || height < 1)
+        return 1;
+    size_t limit = (size_t)(width + 3) / 2 + 1;   // disjoint, non-touching spans of a row
+    b->rowStart = (int*)GrowBuffer(b->rowStart, &b->rowStartCapacity, sizeof(int) * (size_t)(maskHeight + 1));
+    b->columns = (int*)GrowBuffer(b->columns, &b->columnsCapacity, sizeof(int) * (size_t)xTiles * yTiles);
+    b->columnCount = (int*)GrowBuffer(b->columnCount, &b->columnCountCapacity, sizeof(int) * (size_t)yTiles);
+    b->setOfRow = (int*)GrowBuffer(b->setOfRow, &b->setOfRowCapacity, sizeof(int) * (size_t)yTiles);
+    for (int k = 0; k < 3; ++k)
+        b->scratch[k] = (Span*)GrowBuffer(b->scratch[k], &b->scratchCapacity[k],
+                                          sizeof(Span) * (k == 2 ? (size_t)xTiles : limit));
+    if (!b->rowStart || !b->columns || !b->columnCount || !b->setOfRow || !b->scratch[0] || !b->scratch[1] ||
+        !b->scratch[2])
+        return 0;
+
+    // The runs of each mask row.
+    size_t r = 0;
+    for (int m = 0; m <= maskHeight; ++m) {
+        while (r < runs && tileMask.runs[r].y - top < m)
+            ++r;
+        b->rowStart[m] = (int)r;
+    }
+    // The distinct sets of admitted columns, and each tile row's.
+    int sets = 0;
+    for (int row = 0; row < yTiles; ++row) {
+        int* mine = b->columns + (size_t)sets * xTiles;
+        int count = 0;
+        for (int column = 0; column < xTiles; ++column)
+            if (TileAdmitted(column, row, f->tileType))
+                mine[count++] = column;
+        int same = -1;
+        for (int k = 0; k < sets && same < 0; ++k)
+            if (b->columnCount[k] == count && !memcmp(b->columns + (size_t)k * xTiles, mine, sizeof(int) * count))
+                same = k;
+        if (same < 0) {
+            b->columnCount[sets] = count;
+            same = sets++;
+        }
+        b->setOfRow[row] = same;
+    }
+    // Each mask row's union over each set's columns, within the surface.
+    size_t room = 0;
+    for (int k = 0; k < sets; ++k) {
+        size_t most = runs * (size_t)b->columnCount[k], rows = (size_t)maskHeight * limit;
+        room += most < rows ? most : rows;
+    }
+    b->unionStart = (int*)GrowBuffer(b->unionStart, &b->unionStartCapacity,
+                                     sizeof(int) * (size_t)sets * (maskHeight + 1));
+    b->pool = (Span*)GrowBuffer(b->pool, &b->poolCapacity, sizeof(Span) * (room ? room : 1));
+    if (!b->unionStart || !b->pool)
+        return 0;
+    size_t used = 0;
+    for (int k = 0; k < sets; ++k) {
+        const int* columns = b->columns + (size_t)k * xTiles;
+        int count = b->columnCount[k];
+        int* start = b->unionStart + (size_t)k * (maskHeight + 1);
+        for (int m = 0; m < maskHeight; ++m) {
+            start[m] = (int)used;
+            Span* acc = b->scratch[0];
+            Span* other = b->scratch[1];
+            int n = 0;
+            for (int q = b->rowStart[m]; q < b->rowStart[m + 1]; ++q) {
+                const MaskRun* run = &tileMask.runs[q];
+                Span* copies = b->scratch[2];
+                int c = 0;
+                for (int i = 0; i < count; ++i) {
+                    int x0 = run->x0 + columns[i] * tw, x1 = run->x1 + columns[i] * tw;
+                    if (x1 < 0 || x0 >= width)
+                        continue;
+                    Span span = {x0 < 0 ? 0 : x0, x1 >= width ? width - 1 : x1};
+                    copies[c++] = span;
+                }
+                n = UniteSpans(acc, n, copies, c, other);
+                Span* t = acc;
+                acc = other;
+                other = t;
+            }
+            memcpy(b->pool + used, acc, sizeof(Span) * n);
+            used += n;
+        }
+        start[maskHeight] = (int)used;
+    }
+    // Every surface row: the unions that the tile rows bring to it.
+    for (int y = 0; y < height; ++y) {
+        Span* acc = b->scratch[0];
+        Span* other = b->scratch[1];
+        int n = 0;
+        for (int row = 0; row < yTiles; ++row) {
+            int m = y - row * th - top;
+            if (m < 0 || m >= maskHeight)
+                continue;
+            const int* start = b->unionStart + (size_t)b->setOfRow[row] * (maskHeight + 1);
+            int c = start[m + 1] - start[m];
+            if (!c)
+                continue;
+            n = UniteSpans(acc, n, b->pool + start[m], c, other);
+            Span* t = acc;
+            acc = other;
+            other = t;
+        }
+        for (int k = 0; k < n; ++k)
+            FillSpan(stroke, y, acc[k].x0, acc[k].x1);
+    }
+    return 1;
 }
 
 // 0 when the mask cannot be had; the caller then strokes tile by tile.
@@ -805,16 +1073,18 @@ static int DrawThroughMask(ModuleRecord* record, const POINT* points, const Bezi
     int xTiles = f->xTiles < 1 ? 1 : f->xTiles;
     int yTiles = f->yTiles < 1 ? 1 : f->yTiles;
     int tw = record->width / xTiles, th = record->height / yTiles;
-    for (int column = 0; column < xTiles; ++column)
-        for (int row = 0; row < yTiles; ++row) {
-            if (!TileAdmitted(column, row, f->tileType))
-                continue;
-            int ox = column * tw, oy = row * th;
-            for (size_t r = 0; r < n; ++r) {
-                const MaskRun* run = &tileMask.runs[r];
-                FillSpan(stroke, run->y + oy, run->x0 + ox, run->x1 + ox);
+    if (!bezierCoverage || !FillTilesByRows(stroke, f, xTiles, yTiles, tw, th, top, maskHeight, n)) {
+        for (int column = 0; column < xTiles; ++column)
+            for (int row = 0; row < yTiles; ++row) {
+                if (!TileAdmitted(column, row, f->tileType))
+                    continue;
+                int ox = column * tw, oy = row * th;
+                for (size_t r = 0; r < n; ++r) {
+                    const MaskRun* run = &tileMask.runs[r];
+                    FillSpan(stroke, run->y + oy, run->x0 + ox, run->x1 + ox);
+                }
             }
-        }
+    }
     ++bezierMaskedDraws;
     return 1;
 }

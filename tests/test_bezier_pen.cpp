@@ -177,8 +177,10 @@ TEST_F(BezierPen, TilesFilledFromOneUnionMatchTilesStrokedOneByOne)
 }
 
 // The union mask skips the rows of a stroke it already holds and writes only
-// the pixels still open: the very pixels of writing every span, drawn and
-// erased, with every check of a skipped row finding its span already set.
+// the pixels still open, and the surface is filled row by row with the union
+// of every tile's runs: the very masks and pixels of writing every span and
+// every run of every tile, drawn and erased, around a clipped box, with every
+// check of a skipped row finding its span already set.
 struct CoverageCase {
     int width, symmetry, beziers, xTiles, yTiles, tileType, speed, trail, frames;
 };
@@ -232,22 +234,27 @@ protected:
                 Set(Y_TILING, c.yTiles);
                 Set(TILE_TYPE, c.tileType);
                 ClearTestSurface(&surface);
+                // An overlay box cut out of the clip: the rows are filled around it.
+                ExcludeClipRect(surface.surface.dc, width / 3, height / 3, width / 2, height / 2);
                 Begin(501 + c.width + c.symmetry);
                 masks[skipping].clear();
                 Frames(c.frames);
                 pictures[skipping][0] = Picture();
                 Frames(c.frames);
                 pictures[skipping][1] = Picture();
+                SelectClipRgn(surface.surface.dc, NULL);
                 BezierClose(record);
             }
             bezierCoverage = 1;
             bezierCoverageCheck = 0;
             bezierMaskProbe = 0;
-            if (c.trail >= 100)   // never erased (wide pens may fill and then erase the whole picture)
+            if (c.trail >= 100) {   // never erased (wide pens may fill and then erase the whole picture)
                 EXPECT_GT(Ink(pictures[1][0]), 300);
+            }
             EXPECT_GT(bezierMaskedDraws, maskedBefore) << "the union was never used";
-            if (c.width > 2)
+            if (c.width > 2) {
                 EXPECT_GT(bezierCoverageSkips, skipsBefore) << "nothing was skipped";
+            }
             // The masks themselves: in a picture that the wide pens fill
             // whole, a difference at a mask's edge could hide under a tile.
             ASSERT_EQ(masks[0].size(), masks[1].size());
@@ -258,6 +265,11 @@ protected:
             }
             EXPECT_GT(partial, 0) << "every mask was full";
             EXPECT_EQ(bezierCoverageFaults, faultsBefore) << "a skipped row was not all set";
+            int inBox = 0;
+            for (int y = height / 3; y < height / 2; ++y)
+                for (int x = width / 3; x < width / 2; ++x)
+                    inBox += pictures[1][0][(size_t)y * width + x] != 0;
+            EXPECT_EQ(inBox, 0) << "drawn inside the box";
             EXPECT_TRUE(pictures[0][0] == pictures[1][0]) << "drawn differently";
             EXPECT_TRUE(pictures[0][1] == pictures[1][1]) << "drawn or erased differently later";
         }
@@ -282,7 +294,9 @@ TEST_F(BezierCoverage, WideAndThinPensManyTilesAndTrails)
         {13, 32, 8, 3, 3, 3, 9, 1, 4},         {12, 3, 4, 2, 3, 0, 9, 1, 4},
         {7, 5, 6, 4, 4, 1, 30, 1, 4},          {3, 32, 20, 20, 20, 3, 320, 1, 4},
         {2, 1, 2, 3, 1, 0, 9, 1, 4},           {101, 1, 20, 2, 2, 0, 320, 1, 4},
-        {150, 32, 20, 2, 1, 0, 320, 100, 2},
+        {150, 32, 20, 2, 1, 0, 320, 100, 2},   {9, 32, 20, 20, 20, 1, 320, 100, 2},
+        {5, 3, 20, 20, 20, 2, 320, 1, 4},      {17, 2, 6, 7, 5, 1, 40, 1, 4},
+        {31, 4, 10, 4, 9, 2, 90, 100, 3},
     };
     Compare(cases, sizeof(cases) / sizeof(cases[0]));
 }
