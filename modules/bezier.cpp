@@ -316,9 +316,29 @@ static inline int CapsuleRow(const Capsule* c, int y, double* outLeft, double* o
 
 // The whole pixels of a row's interval within [boundLeft, boundRight]: 0 when
 // there are none to write. (*x0 may be *x1 + 1: a span of no pixels.)
+// ceil and floor without a library call where a value converts to an int:
+// the same whole numbers (a zero's sign aside, which no caller looks at).
+static inline double CeilQuick(double v)
+{
+    if (v > -2147483648.0 && v < 2147483647.0) {
+        double t = (double)(int)v;
+        return t < v ? t + 1 : t;
+    }
+    return ceil(v);
+}
+
+static inline double FloorQuick(double v)
+{
+    if (v > -2147483648.0 && v < 2147483647.0) {
+        double t = (double)(int)v;
+        return t > v ? t - 1 : t;
+    }
+    return floor(v);
+}
+
 static inline int RowPixels(double left, double right, int boundLeft, int boundRight, int* x0, int* x1)
 {
-    double from = ceil(left), to = floor(right);
+    double from = CeilQuick(left), to = FloorQuick(right);
     if (to < boundLeft || from > boundRight)
         return 0;
     *x0 = from < boundLeft ? boundLeft : (int)from;
@@ -417,6 +437,8 @@ struct MaskCoverage {
     size_t bitsCapacity;
     int* reach;                 // reach[k]: whole pixels a span reaches beyond the segment's x range
     size_t reachCapacity;
+    int* solid;                 // per row lo, hi: pixels known set, a few bytes to look at before `next`
+    size_t solidCapacity;
     int reachCount;
     int columns, bands, words;
 };
@@ -427,11 +449,31 @@ static MaskCoverage coverage;
 // always open).
 static inline int NextOpen(int* row, int x)
 {
-    while (row[x] != x) {
-        row[x] = row[row[x]];
-        x = row[x];
+    int open = x;
+    while (row[open] != open)
+        open = row[open];
+    while (row[x] != open) {   // every step of the way now leads there at once
+        int next = row[x];
+        row[x] = open;
+        x = next;
     }
-    return x;
+    return open;
+}
+
+// Pixels lo..hi of mask row y are set: kept as the row's known run when they
+// join it or are longer.
+static inline void NoteSolid(int y, int lo, int hi)
+{
+    int* solid = coverage.solid + 2 * (size_t)y;
+    if (lo <= solid[1] + 1 && hi >= solid[0] - 1) {
+        if (lo < solid[0])
+            solid[0] = lo;
+        if (hi > solid[1])
+            solid[1] = hi;
+    } else if (hi - lo > solid[1] - solid[0]) {
+        solid[0] = lo;
+        solid[1] = hi;
+    }
 }
 
 // Pixels x0..x1 (mask coordinates) of mask row y set, counting the new ones
@@ -445,14 +487,29 @@ static void CoverSpan(const WideStroke* stroke, int y, int x0, int x1)
     DWORD* bits = cov->openBits + (size_t)(y >> BLOCK_SHIFT) * cov->words;
     int x = NextOpen(row, x0);
     while (x <= x1) {
-        m[x] = 1;
-        row[x] = x + 1;
-        int b = x >> BLOCK_SHIFT;
-        if (--open[b] == 0)
-            bits[b >> 5] &= ~((DWORD)1 << (b & 31));
-        x = NextOpen(row, x + 1);
+        // The open run from x: its pixels set and led past it at once.
+        int end = x + 1;
+        while (end <= x1 && row[end] == end)
+            ++end;
+        for (int k = x; k < end; ++k) {
+            m[k] = 1;
+            row[k] = end;
+        }
+        for (int k = x; k < end;) {
+            int b = k >> BLOCK_SHIFT;
+            int blockEnd = (b + 1) << BLOCK_SHIFT;
+            if (blockEnd > end)
+                blockEnd = end;
+            open[b] = (unsigned short)(open[b] - (blockEnd - k));
+            if (!open[b])
+                bits[b >> 5] &= ~((DWORD)1 << (b & 31));
+            k = blockEnd;
+        }
+        x = NextOpen(row, end);
     }
     row[x0] = x;
+    if (x > x0)
+        NoteSolid(y, x0, x - 1);
 }
 
 // 1 when a block among columns c0..c1 of a band has open pixels.
@@ -545,8 +602,16 @@ static void CoverCapsule(const WideStroke* stroke, const Capsule* c, int y0, int
                 rowLo = maskLeft;
             if (rowHi > boundRight)
                 rowHi = boundRight;
-            int* next = cov->next + (size_t)(y - maskTop) * (stroke->maskWidth + 1);
-            if (rowLo > rowHi || NextOpen(next, rowLo - maskLeft) > rowHi - maskLeft) {
+            int my = y - maskTop;
+            const int* solid = cov->solid + 2 * (size_t)my;
+            int skip = rowLo > rowHi || (rowLo - maskLeft >= solid[0] && rowHi - maskLeft <= solid[1]);
+            if (!skip) {
+                int* next = cov->next + (size_t)my * (stroke->maskWidth + 1);
+                skip = NextOpen(next, rowLo - maskLeft) > rowHi - maskLeft;
+                if (skip)
+                    NoteSolid(my, rowLo - maskLeft, rowHi - maskLeft);
+            }
+            if (skip) {
                 if (bezierCoverageCheck)
                     CheckSkippedRow(stroke, c, y);
                 continue;
@@ -576,8 +641,13 @@ static int BeginCoverage(WideStroke* stroke)
                                             sizeof(unsigned short) * (size_t)columns * bands);
     cov->openBits = (DWORD*)GrowBuffer(cov->openBits, &cov->bitsCapacity, sizeof(DWORD) * (size_t)words * bands);
     cov->reach = (int*)GrowBuffer(cov->reach, &cov->reachCapacity, sizeof(int) * (size_t)reachCount);
-    if (!cov->next || !cov->open || !cov->openBits || !cov->reach)
+    cov->solid = (int*)GrowBuffer(cov->solid, &cov->solidCapacity, sizeof(int) * 2 * (size_t)height);
+    if (!cov->next || !cov->open || !cov->openBits || !cov->reach || !cov->solid)
         return 0;
+    for (int y = 0; y < height; ++y) {
+        cov->solid[2 * y] = 1;
+        cov->solid[2 * y + 1] = 0;
+    }
     cov->columns = columns;
     cov->bands = bands;
     cov->words = words;
@@ -777,10 +847,19 @@ static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierPa
     }
     POINT rotated[BEZIER_POINTS];
     for (int k = 0; k < f->symmetry; ++k) {
+        // RotateAbout's turn, its cosine and sine worked out once for the copy.
         float angle = (float)k * f->rotationStep;
+        int turns = isfinite(angle);
+        long double c = turns ? cosl(angle) : 0, s = turns ? sinl(angle) : 0;
         for (int i = 0; i < st->points; ++i) {
             rotated[i] = points[i];
-            RotateAbout(&rotated[i], angle, st->centre.x, st->centre.y);
+            if (!turns)
+                continue;
+            rotated[i].x -= st->centre.x;
+            rotated[i].y -= st->centre.y;
+            RotatePointBy(&rotated[i], c, s);
+            rotated[i].x += st->centre.x;
+            rotated[i].y += st->centre.y;
         }
         DrawCurves(record->dc, record->width, record->height, rotated, f, stroke, bounds);
     }
@@ -821,7 +900,7 @@ static void FreeTileMask(void)
     if (tileMask.runs)
         HeapFree(GetProcessHeap(), 0, tileMask.runs);
     memset(&tileMask, 0, sizeof(tileMask));
-    void* buffers[] = {coverage.next, coverage.open, coverage.openBits, coverage.reach};
+    void* buffers[] = {coverage.next, coverage.open, coverage.openBits, coverage.reach, coverage.solid};
     for (void* b : buffers)
         if (b)
             HeapFree(GetProcessHeap(), 0, b);
