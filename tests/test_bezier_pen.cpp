@@ -301,4 +301,98 @@ TEST_F(BezierCoverage, WideAndThinPensManyTilesAndTrails)
     Compare(cases, sizeof(cases) / sizeof(cases[0]));
 }
 
+// Pictures and masks of the code before the mask skipped anything (commit
+// 5899405, with only the mask probe added), each as a hash: every frame's
+// mask and the surface after each frame, every slot at its maximum and
+// ordinary settings, through the mask, tile by tile and on one tile.
+struct GoldenCase {
+    int w, h, width, symmetry, beziers, xTiles, yTiles, tileType, speed, trail, frames;
+    unsigned maskHash, pictureHash;
+};
+
+unsigned Fold(unsigned hash, unsigned value)
+{
+    for (int i = 0; i < 4; ++i)
+        hash = (hash ^ ((value >> (8 * i)) & 0xFF)) * 16777619u;
+    return hash;
+}
+
+class BezierGolden : public BezierPen {
+protected:
+    void Check(const GoldenCase* cases, size_t count)
+    {
+        int print = getenv("VIVRA_PRINT_GOLDEN") != 0;
+        for (size_t i = 0; i < count; ++i) {
+            const GoldenCase& c = cases[i];
+            SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " width " << c.width << " symmetry "
+                                            << c.symmetry << " tiles " << c.xTiles << "x" << c.yTiles);
+            bezierMaskProbe = ProbeMask;
+            probing = 0;
+            masks[0].clear();
+            Set(WIDTH, c.width);
+            Set(SYMMETRY, c.symmetry);
+            Set(BEZIERS, c.beziers);
+            Set(TRAIL, c.trail);
+            Set(SPEED, c.speed);
+            Set(X_TILING, c.xTiles);
+            Set(Y_TILING, c.yTiles);
+            Set(TILE_TYPE, c.tileType);
+            ClearTestSurface(&surface);
+            ExcludeClipRect(surface.surface.dc, c.w / 3, c.h / 3, c.w / 2, c.h / 2);
+            Begin(901 + c.width + c.symmetry);
+            unsigned pictureHash = 2166136261u;
+            for (int f = 0; f < c.frames; ++f) {
+                Frames(1);
+                std::vector<BYTE> picture = Picture();
+                for (BYTE b : picture)
+                    pictureHash = (pictureHash ^ b) * 16777619u;
+            }
+            SelectClipRgn(surface.surface.dc, NULL);
+            BezierClose(record);
+            bezierMaskProbe = 0;
+            unsigned maskHash = 2166136261u;
+            for (const MaskPrint& m : masks[0]) {
+                maskHash = Fold(Fold(Fold(Fold(maskHash, m.left), m.top), m.width), m.height);
+                maskHash = Fold(Fold(maskHash, m.set), m.hash);
+            }
+            if (print)
+                printf("        {%d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d, 0x%08xu, 0x%08xu},\n", c.w, c.h, c.width,
+                       c.symmetry, c.beziers, c.xTiles, c.yTiles, c.tileType, c.speed, c.trail, c.frames, maskHash,
+                       pictureHash);
+            EXPECT_EQ(maskHash, c.maskHash) << "the masks are not those of before";
+            EXPECT_EQ(pictureHash, c.pictureHash) << "the pictures are not those of before";
+        }
+        Begin(8);   // TearDown closes it again
+    }
+};
+
+TEST_F(BezierGolden, EverySlotAtItsMaximumAt1920x1080AsBefore)
+{
+    OpenSurface(1920, 1080, 1000);
+    const GoldenCase cases[] = {
+        {1920, 1080, 200, 32, 20, 20, 20, 3, 320, 100, 3, 0x215de84au, 0xf0d31fc5u},
+    };
+    Check(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
+TEST_F(BezierGolden, OrdinarySettingsAt640x480AsBefore)
+{
+    OpenSurface(640, 480, 1000);
+    const GoldenCase cases[] = {
+        {640, 480, 200, 32, 20, 20, 20, 3, 320, 100, 3, 0x856a857au, 0x43b17dc5u},
+        {640, 480, 12, 10, 1, 1, 1, 0, 4, 100, 6, 0x811c9dc5u, 0x39e469fbu},
+        {640, 480, 40, 7, 6, 1, 1, 0, 30, 1, 6, 0x811c9dc5u, 0x5dda9c45u},
+        {640, 480, 9, 32, 20, 20, 20, 1, 320, 100, 3, 0x04143ce3u, 0x315db085u},
+        {640, 480, 5, 3, 20, 20, 20, 2, 320, 1, 5, 0xc0bef391u, 0x59b34b25u},
+        {640, 480, 17, 2, 6, 7, 5, 1, 40, 1, 5, 0xbc673ba1u, 0xc0163e28u},
+        {640, 480, 31, 4, 10, 4, 9, 2, 90, 100, 4, 0x363c9cc4u, 0xa1eaddf2u},
+        {640, 480, 60, 7, 20, 20, 20, 0, 9, 1, 5, 0x1bc180a1u, 0xcd78fdc5u},
+        {640, 480, 13, 32, 8, 3, 3, 3, 9, 1, 5, 0x5eab7e69u, 0x3fb00c21u},
+        {640, 480, 2, 1, 2, 3, 1, 0, 9, 1, 5, 0x7633d08du, 0x74fb69b1u},
+        {640, 480, 150, 32, 20, 2, 1, 0, 320, 100, 3, 0x064f732bu, 0x43b17dc5u},
+        {640, 480, 101, 5, 20, 2, 2, 0, 320, 1, 5, 0x42d601b9u, 0x8dcce102u},
+    };
+    Check(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
 }  // namespace
