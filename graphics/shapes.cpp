@@ -9,6 +9,9 @@
 
 int shapeTileMasks = 1;
 long shapeTileMaskLines = 0;
+int shapeStampShortcuts = 1;
+long shapeStampRepeats = 0;
+long shapeLeafStamps = 0;
 
 int TruncToInt(double value)
 {
@@ -109,17 +112,9 @@ void shapePenRelease(ShapePen* pen)
     DeleteObject(SelectObject(pen->dc, GetStockObject(BLACK_BRUSH)));
 }
 
-void shapeStamp(int x, int y, ShapePen* pen)
+// The corners of a stamp's shape about (x, y).
+static int StampVertices(int x, int y, const ShapePen* pen, POINT* vertices)
 {
-    // Types beyond the last style would recurse without end.
-    if (pen->type > SHAPE_MAX_TYPE)
-        return;
-    if (pen->sides < 2 && pen->type < 3) {
-        MoveToEx(pen->dc, x, y, NULL);
-        LineTo(pen->dc, x, y);
-        return;
-    }
-    POINT vertices[SHAPE_MAX_SIDES];
     int count = pen->sides;
     if (count > SHAPE_MAX_SIDES)
         count = SHAPE_MAX_SIDES;
@@ -131,14 +126,36 @@ void shapeStamp(int x, int y, ShapePen* pen)
         vertices[i].y = y + TruncToInt(cos(theta) * pen->shapeSize);
         a += step;
     }
+    return count;
+}
+
+// The pen of the shapes a nested stamp puts at its corners.
+static void ChildPen(const ShapePen* pen, ShapePen* child)
+{
+    *child = *pen;
+    child->shapeSize = pen->shapeSize * pen->shrink + 1.0f;
+    child->angleStep = pen->angleStep * pen->spin;
+    child->type = (BYTE)(pen->type - 3);
+}
+
+void shapeStamp(int x, int y, ShapePen* pen)
+{
+    // Types beyond the last style would recurse without end.
+    if (pen->type > SHAPE_MAX_TYPE)
+        return;
+    if (pen->sides < 2 && pen->type < 3) {
+        MoveToEx(pen->dc, x, y, NULL);
+        LineTo(pen->dc, x, y);
+        return;
+    }
+    POINT vertices[SHAPE_MAX_SIDES];
+    int count = StampVertices(x, y, pen, vertices);
     if (pen->type < 3) {
         Polygon(pen->dc, vertices, count);
         return;
     }
-    ShapePen child = *pen;
-    child.shapeSize = pen->shapeSize * pen->shrink + 1.0f;
-    child.angleStep = pen->angleStep * pen->spin;
-    child.type = (BYTE)(pen->type - 3);
+    ShapePen child;
+    ChildPen(pen, &child);
     for (int i = 0; i < count; ++i)
         shapeStamp(vertices[i].x, vertices[i].y, &child);
 }
@@ -330,10 +347,30 @@ struct StampShape {
     BYTE* pixels;    // (2 * reach + 1) rows of as many 0/1 bytes
     int* extents;    // first and last set column of each row, or -1
     size_t capacity;
+    unsigned generation;   // counts the shapes this slot has held
 };
 enum { STAMP_CACHE = 64, STAMP_MAX_REACH = 160 };
 static StampShape stampCache[STAMP_CACHE];
 static int nextStamp;
+
+void shapeForgetStamps(void)
+{
+    FlushTileBatch();
+    for (int k = 0; k < STAMP_CACHE; ++k)
+        stampCache[k].used = 0;
+}
+
+// Kept stamps set in the mask since the batch began, by slot, generation and
+// place: the mask only gains pixels until the batch is flushed, so the same
+// stamp at the same place again changes nothing.
+enum { STAMP_SEEN = 1 << 13, STAMP_PROBES = 8 };
+struct StampSeen {
+    unsigned batch;      // the batch it belongs to; an older one is free
+    unsigned shape;      // slot and generation
+    int x, y;
+};
+static StampSeen stampSeen[STAMP_SEEN];
+static unsigned stampBatch = 1;
 
 // Lines drawn into the mask since the pen was selected; the mask is copied
 // into the tiles when the pen is released (or the lines change tiling).
@@ -363,6 +400,11 @@ static void FlushTileBatch(void)
     if (!batch.active)
         return;
     batch.active = 0;
+    // The stamps noted are cleared from the mask below.
+    if (++stampBatch == 0) {
+        memset(stampSeen, 0, sizeof(stampSeen));
+        stampBatch = 1;
+    }
     MaskBitmap* m = &tileMaskBitmap;
     SelectObject(m->dc, GetStockObject(BLACK_PEN));
     SelectObject(m->dc, GetStockObject(NULL_BRUSH));
@@ -491,6 +533,118 @@ static int BeginTileBatch(int nx, int ny, int tw, int th, int tileType, const Sh
     return 1;
 }
 
+// --- Nested stamps from one leaf ---------------------------------------------
+//
+// A nested stamp puts a smaller shape at each corner, and so on: every shape
+// at the last level (a leaf) has the same pen, size and angle, so the leaves
+// are one set of GDI pixels at different whole-pixel places, and in one
+// colour the stamp is their union. The leaf is drawn once and its pixels set
+// at every place; where a copy could meet the bitmap's edge (GDI's clipping)
+// the stamp is left to GDI.
+
+enum { MAX_LEAVES = SHAPE_MAX_SIDES * SHAPE_MAX_SIDES * SHAPE_MAX_SIDES };
+
+struct Leaves {
+    POINT at[MAX_LEAVES];
+    int count;
+    ShapePen pen;
+    int ok;
+};
+
+// Where shapeStamp would draw its leaves, and their pen.
+static void FindLeaves(int x, int y, const ShapePen* pen, Leaves* leaves)
+{
+    if (!leaves->ok || pen->type > SHAPE_MAX_TYPE)
+        return;
+    if (pen->type < 3) {
+        if (leaves->count == MAX_LEAVES) {
+            leaves->ok = 0;
+            return;
+        }
+        if (!leaves->count)
+            leaves->pen = *pen;
+        leaves->at[leaves->count].x = x;
+        leaves->at[leaves->count].y = y;
+        leaves->count += 1;
+        return;
+    }
+    POINT vertices[SHAPE_MAX_SIDES];
+    int count = StampVertices(x, y, pen, vertices);
+    ShapePen child;
+    ChildPen(pen, &child);
+    for (int i = 0; i < count; ++i)
+        FindLeaves(vertices[i].x, vertices[i].y, &child, leaves);
+}
+
+// The stamp of `ink` about (reach, reach) of the cleared bitmap m from one
+// leaf drawn by GDI; 0 (the bitmap still clear) when GDI must draw it all.
+static int StampByLeaves(const ShapePen* ink, int reach, MaskBitmap* m)
+{
+    if (ink->type < 3 || ink->type > SHAPE_MAX_TYPE)
+        return 0;
+    static Leaves leaves;
+    leaves.count = 0;
+    leaves.ok = 1;
+    FindLeaves(reach, reach, ink, &leaves);
+    if (!leaves.ok || leaves.count < 2)
+        return 0;
+    int side = 2 * reach + 1;
+    ShapePen leaf = leaves.pen;
+    leaf.dc = m->dc;
+    shapeStamp(reach, reach, &leaf);
+    GdiFlush();
+    // The leaf's pixels about (reach, reach): none may touch the edge.
+    int left = side, top = side, right = -1, bottom = -1;
+    for (int y = 0; y < side; ++y) {
+        const BYTE* row = m->bits + (size_t)y * m->stride;
+        for (int x = 0; x < side; ++x)
+            if (row[x]) {
+                if (x < left) left = x;
+                if (x > right) right = x;
+                if (y < top) top = y;
+                if (y > bottom) bottom = y;
+            }
+    }
+    if (right < 0)
+        return 1;   // the leaf paints nothing: nor does the stamp
+    int fits = left > 0 && top > 0 && right < side - 1 && bottom < side - 1;
+    for (int k = 0; k < leaves.count && fits; ++k) {
+        int dx = leaves.at[k].x - reach, dy = leaves.at[k].y - reach;
+        fits = left + dx > 0 && top + dy > 0 && right + dx < side - 1 && bottom + dy < side - 1;
+    }
+    int w = right - left + 1, h = bottom - top + 1;
+    static BYTE* pattern;
+    static size_t patternCapacity;
+    if (fits && (size_t)w * h > patternCapacity) {
+        BYTE* grown = (BYTE*)realloc(pattern, (size_t)w * h);
+        if (grown) {
+            pattern = grown;
+            patternCapacity = (size_t)w * h;
+        } else {
+            fits = 0;
+        }
+    }
+    for (int y = top; y <= bottom; ++y) {
+        BYTE* row = m->bits + (size_t)y * m->stride;
+        if (fits)
+            memcpy(pattern + (size_t)(y - top) * w, row + left, (size_t)w);
+        memset(row + left, 0, (size_t)w);
+    }
+    if (!fits)
+        return 0;
+    for (int k = 0; k < leaves.count; ++k) {
+        int ox = left + leaves.at[k].x - reach, oy = top + leaves.at[k].y - reach;
+        for (int y = 0; y < h; ++y) {
+            BYTE* to = m->bits + (size_t)(oy + y) * m->stride + ox;
+            const BYTE* from = pattern + (size_t)y * w;
+            for (int x = 0; x < w; ++x)
+                to[x] |= from[x];
+        }
+    }
+    ++shapeLeafStamps;
+    return 1;
+}
+
 // The stamp's pixels about its centre, drawn by GDI on first use.
 static const StampShape* CachedStamp(const ShapePen* pen, int reach)
 {
@@ -510,7 +664,8 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     SetPolyFillMode(m->dc, batch.fillMode);
     ShapePen ink = *pen;
     ink.dc = m->dc;
-    shapeStamp(reach, reach, &ink);
+    if (!shapeStampShortcuts || !StampByLeaves(&ink, reach, m))
+        shapeStamp(reach, reach, &ink);
     SelectObject(m->dc, oldPen);
     SelectObject(m->dc, oldBrush);
     GdiFlush();
@@ -551,8 +706,30 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     c->penWidth = batch.penWidth;
     c->solidFill = batch.solidFill;
     c->fillMode = batch.fillMode;
+    c->generation += 1;
     c->used = 1;
     return c;
+}
+
+// 1 when the stamp has been set here in this batch; else it is noted.
+static int StampRepeats(const StampShape* c, int x, int y)
+{
+    unsigned shape = (unsigned)(c - stampCache) + STAMP_CACHE * c->generation;
+    unsigned h = (shape * 2654435761u) ^ ((unsigned)x * 40503u) ^ ((unsigned)y * 2246822519u);
+    h ^= h >> 15;
+    for (int probe = 0; probe < STAMP_PROBES; ++probe) {
+        StampSeen* s = &stampSeen[(h + (unsigned)probe) & (STAMP_SEEN - 1)];
+        if (s->batch != stampBatch) {
+            s->batch = stampBatch;
+            s->shape = shape;
+            s->x = x;
+            s->y = y;
+            return 0;
+        }
+        if (s->shape == shape && s->x == x && s->y == y)
+            return 1;
+    }
+    return 0;   // no room to note it: set again
 }
 
 struct MaskWalk {
@@ -571,6 +748,10 @@ static void MaskStamp(int x, int y, MaskWalk* walk)
         ShapePen ink = walk->pen;
         ink.dc = m->dc;
         shapeStamp(cx, cy, &ink);
+        return;
+    }
+    if (shapeStampShortcuts && StampRepeats(c, cx, cy)) {
+        ++shapeStampRepeats;
         return;
     }
     int side = 2 * c->reach + 1;

@@ -36,6 +36,16 @@ void shapeTiledLine(int xa, int ya, int xb, int yb, int width, int height, int x
 extern int shapeTileMasks;
 // Tiled lines drawn through the mask so far (diagnostics, tests).
 extern long shapeTileMaskLines;
+// 1: in the mask, a kept stamp already set at the same place in the same
+// batch is not set again (the default); 0 sets every stamp. The same mask.
+extern int shapeStampShortcuts;
+// With shortcuts a nested stamp is kept from one leaf drawn by GDI and set
+// at every place its leaves take. Stamps the mask did not set again, and
+// nested stamps made from a leaf, so far (diagnostics, tests).
+extern long shapeStampRepeats;
+extern long shapeLeafStamps;
+// Drops the kept stamps, so that the next ones are drawn afresh (tests).
+void shapeForgetStamps(void);
 
 // RotatePoint about (cx, cy) instead of the origin.
 void RotateAbout(POINT* p, float angle, int cx, int cy);

@@ -236,6 +236,156 @@ TEST_F(TiledShapes, StarGivesTheSamePixelsThroughTheMask)
     EXPECT_GT(pictures, n * 3 / 4);
 }
 
+// In the mask a kept stamp is not set again where it already was, and a
+// nested stamp is made from one leaf drawn by GDI: the very pixels of setting
+// every stamp and drawing every nested one whole, Cyclic and Star, every slot
+// at its maximum and ordinary settings, through trails that erase in black.
+enum { NONE = -999 };
+struct SlotValues {
+    int module;
+    int values[14];   // NONE: left alone
+    int frames;
+};
+
+const SlotValues SHORTCUT_CASES[] = {
+    // Cyclic: objects, spasticity, trail, diameter, symmetry, rotation, sides, type, -, -, x, y, tile type
+    {MODULE_CYCLIC, {99, 50, 100, 320, 32, 100, 10, 8, NONE, NONE, 20, 20, 3, NONE}, 3},
+    {MODULE_CYCLIC, {99, 50, 1, 320, 32, 100, 10, 8, NONE, NONE, 20, 20, 3, NONE}, 5},
+    {MODULE_CYCLIC, {30, 40, 1, 200, 7, -60, 5, 7, NONE, NONE, 5, 4, 1, NONE}, 6},
+    {MODULE_CYCLIC, {20, 30, 1, 120, 3, 40, 3, 5, NONE, NONE, 20, 20, 2, NONE}, 6},
+    {MODULE_CYCLIC, {12, 50, 100, 320, 9, 100, 10, 7, NONE, NONE, 3, 2, 0, NONE}, 4},
+    {MODULE_CYCLIC, {40, 25, 1, 90, 5, 20, 4, 4, NONE, NONE, 20, 20, 0, NONE}, 6},
+    {MODULE_CYCLIC, {25, 45, 1, 60, 2, 80, 1, 8, NONE, NONE, 4, 4, 3, NONE}, 6},
+    {MODULE_CYCLIC, {25, 45, 1, 320, 2, 80, 2, 7, NONE, NONE, 6, 6, 0, NONE}, 6},
+    // Star: stars, size, speed, x, y, z revolve, rotation, sides, type, -, x, y, tile type, symmetry
+    {MODULE_STAR, {99, 320, 60, 99, 99, 99, 100, 10, 8, NONE, 20, 20, 3, 16}, 3},
+    {MODULE_STAR, {40, 200, 30, 20, -40, 60, 50, 6, 5, NONE, 8, 5, 1, 5}, 5},
+    {MODULE_STAR, {30, 120, 20, 10, 10, 10, -30, 3, 7, NONE, 20, 20, 2, 3}, 5},
+};
+
+class TiledShortcuts : public TiledShapes {
+protected:
+    Outcome Run(const SlotValues& c, unsigned seed, int shortcuts)
+    {
+        ModuleRecord* record = &moduleTable[c.module];
+        for (int slot = 0; slot < 14; ++slot)
+            if (c.values[slot] != NONE)
+                record->value[slot] = c.values[slot];
+        shapeStampShortcuts = shortcuts;
+        shapeForgetStamps();   // each run draws its own
+        Outcome out = c.module == MODULE_CYCLIC
+                          ? Drive(record, CyclicOpen, CyclicStart, CyclicFrame, CyclicClose, seed, 1, c.frames, 1)
+                          : Drive(record, StarOpen, StarStart, StarFrame, StarClose, seed, 1, c.frames, 1);
+        shapeStampShortcuts = 1;
+        return out;
+    }
+};
+
+TEST_F(TiledShortcuts, StampsSetOnceAndNestedStampsFromALeafGiveTheSamePixels)
+{
+    Open(640, 480);
+    long repeats = shapeStampRepeats, leaves = shapeLeafStamps;
+    int n = 0, pictures = 0;
+    for (const SlotValues& c : SHORTCUT_CASES) {
+        unsigned seed = 21 + 5 * n++;
+        SCOPED_TRACE(testing::Message() << (c.module == MODULE_CYCLIC ? "Cyclic" : "Star") << " case " << n);
+        long leavesBefore = shapeLeafStamps;
+        Outcome plain = Run(c, seed, 0);
+        EXPECT_EQ(shapeLeafStamps, leavesBefore) << "a leaf was used without shortcuts";
+        Outcome fast = Run(c, seed, 1);
+        EXPECT_GT(fast.maskLines, 0);
+        int drawn = 0;
+        for (BYTE b : fast.pixels)
+            drawn += b != 0;
+        // A trail of wide shapes may fill the picture and then erase it whole.
+        pictures += drawn > 100;
+        EXPECT_EQ(FirstDifference(fast.pixels, plain.pixels, surface.surface.stride), "same");
+    }
+    EXPECT_GT(pictures, n / 2);
+    EXPECT_GT(shapeStampRepeats, repeats) << "no stamp was found set already";
+    EXPECT_GT(shapeLeafStamps, leaves) << "no nested stamp was made from a leaf";
+}
+
+// Single tiled lines of many nested pens, each stamp drawn afresh: the
+// stamps made from a leaf are GDI's own, whatever the sides, type, size,
+// angle, shrink, fill mode and colour.
+TEST_F(TiledShortcuts, NestedStampsFromALeafAreGdisOwn)
+{
+    Open(317, 203);
+    long leaves = shapeLeafStamps;
+    int differing = 0, inked = 0;
+    for (int k = 0; k < 240; ++k) {
+        SeedRandom(1000u + (unsigned)k * 7919u);
+        int sides = 2 + k % 9, type = 3 + (k / 9) % 6, size = 4 + (k * 37) % 300;
+        int colour = k % 5 == 0 ? 0 : 1 + k % 200;
+        std::vector<BYTE> pictures[2];
+        for (int shortcuts = 0; shortcuts <= 1; ++shortcuts) {
+            shapeStampShortcuts = shortcuts;
+            shapeForgetStamps();
+            ClearTestSurface(&surface);
+            SetPolyFillMode(surface.surface.dc, k % 3 == 0 ? WINDING : ALTERNATE);
+            ShapePen pen;
+            SeedRandom(1000u + (unsigned)k * 7919u);
+            shapePenInit(surface.surface.dc, sides, type, 1 + k % 4, size, 0.05f * (float)(k % 13), &pen);
+            pen.angle = 0.37f * (float)k;
+            shapePenSelect(&pen, colour ? PALETTEINDEX(colour) : RGB(0, 0, 0));
+            if (!colour)
+                PatBlt(surface.surface.dc, 0, 0, width, height, WHITENESS);
+            int x = 20 + (k * 53) % 260, y = 15 + (k * 29) % 170;
+            shapeTiledLine(x, y, x + (k % 7) * 9 - 27, y + (k % 5) * 11 - 22, width, height, 3, 2, k % 4, &pen);
+            shapePenRelease(&pen);
+            pictures[shortcuts] = Snapshot();
+        }
+        shapeStampShortcuts = 1;
+        SetPolyFillMode(surface.surface.dc, ALTERNATE);
+        differing += pictures[0] != pictures[1];
+        int drawn = 0;
+        for (BYTE b : pictures[1])
+            drawn += b != 0 && b != 255;
+        inked += drawn > 0;
+        EXPECT_EQ(FirstDifference(pictures[1], pictures[0], surface.surface.stride), "same")
+            << "sides " << sides << " type " << type << " size " << size << " colour " << colour;
+    }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(inked, 120);
+    EXPECT_GT(shapeLeafStamps - leaves, 100) << "few stamps were made from a leaf";
+}
+
+// Lines starting next to each other and on each other: their first stamps
+// share one kept shape, and only those at the very same place are not set
+// again.
+TEST_F(TiledShortcuts, OnlyStampsAtTheSamePlaceAreNotSetAgain)
+{
+    Open(317, 203);
+    long repeats = shapeStampRepeats;
+    std::vector<BYTE> pictures[2];
+    for (int shortcuts = 0; shortcuts <= 1; ++shortcuts) {
+        shapeStampShortcuts = shortcuts;
+        shapeForgetStamps();
+        ClearTestSurface(&surface);
+        ShapePen pen;
+        SeedRandom(77);
+        shapePenInit(surface.surface.dc, 5, 2, 3, 60, 0.3f, &pen);
+        shapePenSelect(&pen, PALETTEINDEX(9));
+        for (int i = 0; i < 60; ++i) {
+            // Down, up and across by single pixels, with every place twice.
+            int step = (i / 2) % 30;
+            int x = 40 + (step < 10 ? 0 : step < 20 ? step - 10 : 30 - step) * 3;
+            int y = 30 + (step < 10 ? 9 - step : step < 20 ? step - 10 : 0);
+            shapeTiledLine(x, y, x + 40, y + 5, width, height, 3, 2, 0, &pen);
+        }
+        shapePenRelease(&pen);
+        pictures[shortcuts] = Snapshot();
+    }
+    shapeStampShortcuts = 1;
+    EXPECT_GT(shapeStampRepeats - repeats, 20);
+    int drawn = 0;
+    for (BYTE b : pictures[0])
+        drawn += b != 0;
+    EXPECT_GT(drawn, 500);
+    EXPECT_EQ(FirstDifference(pictures[1], pictures[0], surface.surface.stride), "same");
+}
+
 // Single tiled lines that leave the surface, wide and thin, at many offsets:
 // GDI's strokes and polygons do not depend on where they lie, so the copies
 // match the strokes drawn in place, clipped at every edge.
