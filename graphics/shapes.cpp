@@ -206,9 +206,7 @@ void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen)
 // surface each way (20 x 20 tiles on 3840 x 2160 need 31.5 MB).
 enum { MASK_MAX_SIDE = 16384, MASK_MAX_AREA = 32 << 20 };
 
-struct MaskRun {
-    int y, x0, x1;   // tile-local, x1 inclusive
-};
+typedef DirectRun MaskRun;   // tile-local, x1 inclusive
 
 // The runs a batch's mask holds, tile-local.
 struct TileMask {
@@ -436,6 +434,10 @@ static void FlushTileBatch(void)
     HGDIOBJ bitmap = GetCurrentObject(batch.dc, OBJ_BITMAP);
     if (!bitmap || GetObjectA(bitmap, sizeof(section), &section) != (int)sizeof(section) ||
         section.dsBm.bmBits != t->surface.bits)
+        return;
+    if (shapeStampShortcuts && runs &&
+        FillTiledRuns(&t->surface, t->colour, tileMask.runs, (size_t)runs, batch.originY + batch.dirtyTop,
+                      batch.dirtyBottom - batch.dirtyTop, batch.nx, batch.ny, batch.tw, batch.th, batch.tileType))
         return;
     for (int i = 0; i < batch.nx; ++i)
         for (int j = 0; j < batch.ny; ++j) {

@@ -37,7 +37,9 @@ extern int shapeTileMasks;
 // Tiled lines drawn through the mask so far (diagnostics, tests).
 extern long shapeTileMaskLines;
 // 1: in the mask, a kept stamp already set at the same place in the same
-// batch is not set again (the default); 0 sets every stamp. The same mask.
+// batch is not set again, and the tiles are filled from the mask row by row,
+// each pixel once (the default); 0 sets every stamp and fills every run into
+// every tile. The same pixels.
 extern int shapeStampShortcuts;
 // With shortcuts a nested stamp is kept from one leaf drawn by GDI and set
 // at every place its leaves take. Stamps the mask did not set again, and
