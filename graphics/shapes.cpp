@@ -65,8 +65,32 @@ void shapePenInit(HDC dc, int sides, int type, int interval, int size, float ang
 static void FlushTileBatch(void);
 static void FlushTileBatchOf(HDC dc);
 
+// The device context's pen and brush while a caller holds them.
+static struct {
+    int active;
+    HDC dc;
+    HGDIOBJ pen, brush;
+} heldSelection;
+
+void shapeHoldSelection(const ShapePen* pen)
+{
+    heldSelection.active = 0;
+    if (!pen->dc || !shapeStampShortcuts)
+        return;
+    heldSelection.dc = pen->dc;
+    heldSelection.pen = GetCurrentObject(pen->dc, OBJ_PEN);
+    heldSelection.brush = GetCurrentObject(pen->dc, OBJ_BRUSH);
+    heldSelection.active = 1;
+}
+
+void shapeDropSelection(void)
+{
+    heldSelection.active = 0;
+}
+
 void shapePenSelect(ShapePen* pen, COLORREF colour)
 {
+    heldSelection.active = 0;
     FlushTileBatch();
     if (!pen->dc)
         return;
@@ -105,6 +129,7 @@ void shapePenSelect(ShapePen* pen, COLORREF colour)
 
 void shapePenRelease(ShapePen* pen)
 {
+    heldSelection.active = 0;
     FlushTileBatch();
     if (!pen->dc)
         return;
@@ -649,14 +674,27 @@ static int StampByLeaves(const ShapePen* ink, int reach, MaskBitmap* m)
 }
 
 // The stamp's pixels about its centre, drawn by GDI on first use.
+static inline int StampMatches(const StampShape* c, const ShapePen* pen)
+{
+    return c->used && c->angle == pen->angle && c->size == pen->shapeSize && c->shrink == pen->shrink &&
+           c->sides == pen->sides && c->type == pen->type && c->penWidth == batch.penWidth &&
+           c->solidFill == batch.solidFill && c->fillMode == batch.fillMode;
+}
+
+static int lastStamp;   // the slot found last: most lines of a frame start with it
+
 static const StampShape* CachedStamp(const ShapePen* pen, int reach)
 {
+    // A slot is filled only when none matches, so no two match alike: the
+    // slot found last, when it matches, is the one the search would find.
+    if (StampMatches(&stampCache[lastStamp], pen))
+        return &stampCache[lastStamp];
     for (int k = 0; k < STAMP_CACHE; ++k) {
         const StampShape* c = &stampCache[k];
-        if (c->used && c->angle == pen->angle && c->size == pen->shapeSize && c->shrink == pen->shrink &&
-            c->sides == pen->sides && c->type == pen->type && c->penWidth == batch.penWidth &&
-            c->solidFill == batch.solidFill && c->fillMode == batch.fillMode)
+        if (StampMatches(c, pen)) {
+            lastStamp = k;
             return c;
+        }
     }
     int side = 2 * reach + 1;
     MaskBitmap* m = &stampBitmap;
@@ -673,6 +711,7 @@ static const StampShape* CachedStamp(const ShapePen* pen, int reach)
     SelectObject(m->dc, oldBrush);
     GdiFlush();
     StampShape* c = &stampCache[nextStamp];
+    lastStamp = nextStamp;
     nextStamp = (nextStamp + 1) % STAMP_CACHE;
     c->used = 0;
     size_t need = (size_t)side * side + sizeof(int) * 2 * (size_t)side;
@@ -838,8 +877,9 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
         FlushTileBatch();
         return 0;
     }
-    HGDIOBJ penObject = GetCurrentObject(dc, OBJ_PEN);
-    HGDIOBJ brushObject = GetCurrentObject(dc, OBJ_BRUSH);
+    int held = heldSelection.active && heldSelection.dc == dc;
+    HGDIOBJ penObject = held ? heldSelection.pen : GetCurrentObject(dc, OBJ_PEN);
+    HGDIOBJ brushObject = held ? heldSelection.brush : GetCurrentObject(dc, OBJ_BRUSH);
     int plain = local->sides < 2;
     if (batch.active && (batch.dc != dc || batch.penObject != penObject || batch.nx != nx || batch.ny != ny ||
                          batch.tw != tw || batch.th != th || batch.tileType != tileType || batch.plain != plain ||

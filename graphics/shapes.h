@@ -22,6 +22,11 @@ struct ShapePen {
 void shapePenInit(HDC dc, int sides, int type, int interval, int size, float angleStep, ShapePen* pen);
 void shapePenSelect(ShapePen* pen, COLORREF colour);
 void shapePenRelease(ShapePen* pen);
+// Between these the caller selects nothing else into the pen's device
+// context (and neither selects nor releases a pen): its tiled lines take the
+// pen and brush selected at the hold instead of asking GDI at every line.
+void shapeHoldSelection(const ShapePen* pen);
+void shapeDropSelection(void);
 void shapeStamp(int x, int y, ShapePen* pen);
 void shapeLine(int xa, int ya, int xb, int yb, ShapePen* pen);
 // The line scaled into each admitted tile of an xTiles x yTiles grid on a
