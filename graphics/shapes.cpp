@@ -779,39 +779,35 @@ struct MaskWalk {
     int reach;
 };
 
-// to[0..n-1] |= from[0..n-1], 16 or 4 bytes at a time: a last piece that
-// overlaps the one before ORs some bytes twice, which changes nothing, and no
-// byte outside the n is read or written.
+// to[0..n-1] |= from[0..n-1], 16 or 4 bytes at a time: the last piece,
+// which may overlap the one before and OR some bytes twice (no change), is
+// read before anything is written, and no byte outside the n is touched.
 static inline void OrBytes(BYTE* to, const BYTE* from, int n)
 {
     if (n >= 16) {
-        int i = 0;
-        for (; i + 16 <= n; i += 16) {
+        __m128i last = _mm_or_si128(_mm_loadu_si128((const __m128i*)(to + n - 16)),
+                                    _mm_loadu_si128((const __m128i*)(from + n - 16)));
+        for (int i = 0; i + 16 <= n; i += 16) {
             __m128i v = _mm_or_si128(_mm_loadu_si128((const __m128i*)(to + i)),
                                      _mm_loadu_si128((const __m128i*)(from + i)));
             _mm_storeu_si128((__m128i*)(to + i), v);
         }
-        if (i < n) {
-            i = n - 16;
-            __m128i v = _mm_or_si128(_mm_loadu_si128((const __m128i*)(to + i)),
-                                     _mm_loadu_si128((const __m128i*)(from + i)));
-            _mm_storeu_si128((__m128i*)(to + i), v);
-        }
+        _mm_storeu_si128((__m128i*)(to + n - 16), last);
         return;
     }
     if (n >= 4) {
-        int i = 0;
-        for (;; i += 4) {
-            if (i + 4 > n)
-                i = n - 4;
-            DWORD t, f;
+        DWORD last, f;
+        memcpy(&last, to + n - 4, 4);
+        memcpy(&f, from + n - 4, 4);
+        last |= f;
+        for (int i = 0; i + 4 <= n; i += 4) {
+            DWORD t;
             memcpy(&t, to + i, 4);
             memcpy(&f, from + i, 4);
             t |= f;
             memcpy(to + i, &t, 4);
-            if (i + 4 >= n)
-                break;
         }
+        memcpy(to + n - 4, &last, 4);
         return;
     }
     for (int i = 0; i < n; ++i)
@@ -867,6 +863,17 @@ static VOID CALLBACK MaskStampPoint(int x, int y, LPARAM data)
         pen->counter = 0;
 }
 
+// (int)ceil(v) without the library's change of rounding mode, for values well
+// within an int (the window's bounds and reaches are).
+static inline int CeilInt(double v)
+{
+    if (v > -2147483647.0 && v < 2147483647.0) {
+        int t = (int)v;
+        return (double)t < v ? t + 1 : t;
+    }
+    return (int)ceil(v);
+}
+
 // Draws the tiled line into the frame's mask; 0 (nothing drawn) when it
 // cannot give GDI's own pixels, and the caller draws tile by tile.
 static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int tw, int th, int tileType,
@@ -911,8 +918,8 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
     if (left < right && top < bottom) {
         if ((int)left < batch.dirtyLeft) batch.dirtyLeft = (int)left;
         if ((int)top < batch.dirtyTop) batch.dirtyTop = (int)top;
-        if ((int)ceil(right) > batch.dirtyRight) batch.dirtyRight = (int)ceil(right);
-        if ((int)ceil(bottom) > batch.dirtyBottom) batch.dirtyBottom = (int)ceil(bottom);
+        if (CeilInt(right) > batch.dirtyRight) batch.dirtyRight = CeilInt(right);
+        if (CeilInt(bottom) > batch.dirtyBottom) batch.dirtyBottom = CeilInt(bottom);
         if (plain) {
             HDC maskDc = tileMaskBitmap.dc;
             MoveToEx(maskDc, ax - batch.originX, ay - batch.originY, NULL);
@@ -921,7 +928,7 @@ static int MaskedTiledLine(int ax, int ay, int bx, int by, int nx, int ny, int t
             // The walk of shapeLine, stamping into the mask.
             MaskWalk walk;
             walk.pen = *local;
-            walk.reach = (int)ceil(reach);
+            walk.reach = CeilInt(reach);
             walk.pen.counter = 0;
             int dy = ay > by ? ay - by : by - ay;
             int dx = ax > bx ? ax - bx : bx - ax;

@@ -566,12 +566,30 @@ void RotatePoint(POINT* point, float angle)
     RotatePointBy(point, cosl(angle), sinl(angle));
 }
 
+// (LONG)v without the two changes of the x87 rounding mode that the cast
+// makes (slow on some processors): the whole number the x87 gives in its
+// mode, moved one toward zero where it lies beyond v. The same number.
+static inline LONG TruncLong(long double v)
+{
+#if defined(__i386__) || defined(__x86_64__)
+    if (v > -2147483647.0L && v < 2147483647.0L) {
+        long r;
+        __asm__("fistpl %0" : "=m"(r) : "t"(v) : "st");
+        long double back = (long double)r;
+        if (v >= 0 ? back > v : back < v)
+            r += v >= 0 ? -1 : 1;
+        return (LONG)r;
+    }
+#endif
+    return (LONG)v;
+}
+
 void RotatePointBy(POINT* point, long double c, long double s)
 {
     long double x = c * point->x + s * point->y;
     long double y = c * point->y - s * point->x;
-    point->x = (LONG)x;
-    point->y = (LONG)y;
+    point->x = TruncLong(x);
+    point->y = TruncLong(y);
 }
 
 // --- Symmetry of pixel buffers ---------------------------------------------------
