@@ -7,12 +7,15 @@
 // often as "Strength" says, as the render loop runs it.
 //
 // Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [--no-worst]
-//                    [--worst-only] [--sphere-gdi] [--plain] [--bezier-spans] [module names...]
+//                    [--worst-only] [--sphere-gdi] [--plain] [--bezier-spans] [--no-shortcuts]
+//                    [module names...]
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
 // before their tiles were made once and copied; --bezier-spans writes every
 // span of Bezier's strokes into its union mask, as before the mask skipped
-// what it already held.
+// what it already held; --no-shortcuts does that and sets every stamp of the
+// tiled shapes' masks, draws every nested stamp whole and fills every run
+// into every tile.
 #include "graphics/palette.h"
 #include "graphics/shapes.h"
 #include "graphics/surface.h"
@@ -346,6 +349,9 @@ int main(int argc, char** argv)
             shapeTileMasks = 0;
         } else if (!strcmp(argv[i], "--bezier-spans")) {
             bezierCoverage = 0;
+        } else if (!strcmp(argv[i], "--no-shortcuts")) {
+            bezierCoverage = 0;
+            shapeStampShortcuts = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {
