@@ -8,7 +8,7 @@
 //
 // Usage: vivra_bench [--frames N] [--seconds S] [--no-present] [--no-modules] [--no-worst]
 //                    [--worst-only] [--sphere-gdi] [--sphere-tiles] [--shape-lines] [--plain]
-//                    [--bands N] [module names...]
+//                    [--bezier-spans] [--bands N] [module names...]
 // --bands N converts a present in at most N bands at once (1: one thread).
 // --sphere-gdi stamps Sphere through clipped BitBlts, as before the direct copy;
 // --sphere-tiles copies Sphere's tile-clipped stamps into every tile on its own;
@@ -16,7 +16,9 @@
 // and set every stamp, repeated or not, drawing all its shapes, and
 // fill every tile's copy of the mask on its own, and turns points by casts;
 // --plain also draws every tile of Bezier, Polygon and Vortex on its own, as
-// before their tiles were made once and copied.
+// before their tiles were made once and copied; --bezier-spans writes every
+// span of Bezier's strokes into its union mask, as before the mask skipped
+// what it already held.
 #include "graphics/palette.h"
 #include "graphics/shapes.h"
 #include "graphics/surface.h"
@@ -44,9 +46,9 @@ static double Now(void)
     return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
-// Processor time of this thread in milliseconds: on a busy machine it
-// measures the work itself where the clock also counts the waits for a core.
-static double ThreadMs(void)
+// The CPU time this thread has used, in ms: on a busy machine the frames'
+// wall-clock times include waits for a processor; this does not.
+static double ThreadCpu(void)
 {
     FILETIME created, exited, kernel, user;
     if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
@@ -273,7 +275,7 @@ static void BenchModule(int module, int width, int height, int frames, double se
     double entryTotal = 0;
     int entries = 0, estimated = 0, runs = 1;
     double begin = Now();
-    double cpuBegin = ThreadMs();
+    double cpuBegin = ThreadCpu();
     while (calls < frames && Now() - begin < seconds * 1000.0) {
         frameCounter = frameCounter + 1;
         double f0 = Now();
@@ -308,7 +310,7 @@ static void BenchModule(int module, int width, int height, int frames, double se
             EventTick(palette);
         }
     }
-    double cpu = calls ? (ThreadMs() - cpuBegin) / calls : 0.0;
+    double cpu = calls ? (ThreadCpu() - cpuBegin) / calls : 0.0;
     record->close(record);
     double mean = calls ? total / calls : 0.0;
     if (!calls && entries) {
@@ -375,6 +377,8 @@ int main(int argc, char** argv)
             shapeStampBlocks = 0;
             quickTruncation = 0;
             starTurnReuse = 0;
+        } else if (!strcmp(argv[i], "--bezier-spans")) {
+            bezierCoverage = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {
             doWorst = 0;
         } else if (!strcmp(argv[i], "--worst-only")) {

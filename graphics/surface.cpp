@@ -969,6 +969,190 @@ void CopyDirectSpan(const DirectSurface* s, int y, int x0, int x1, const BYTE* s
     WriteDirectSpan(s, y, x0, x1, 0, source);
 }
 
+// A buffer of at least `bytes`, kept for the next calls.
+static void* GrowRunBuffer(void* buffer, size_t* capacity, size_t bytes)
+{
+    if (buffer && *capacity >= bytes)
+        return buffer;
+    if (buffer)
+        HeapFree(GetProcessHeap(), 0, buffer);
+    *capacity = 0;
+    buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
+    if (buffer)
+        *capacity = bytes;
+    return buffer;
+}
+
+// --- Runs filled into every tile, row by row ------------------------------------
+//
+// Tiles overlap where a mask is larger than a tile, so filling every run into
+// every tile writes most pixels many times. All are one colour: a row of the
+// surface is filled once with the union of what every tile puts there. For
+// each mask row and each set of admitted columns, the union of the row's runs
+// over those columns is made once; a surface row then merges the unions of
+// the mask rows that the tile rows bring to it.
+
+struct Span {
+    int x0, x1;
+};
+
+struct RowFillBuffers {
+    int* rowStart;          // mask row m: runs rowStart[m] .. rowStart[m + 1] - 1
+    size_t rowStartCapacity;
+    int* columns;           // admitted columns of each distinct set, xTiles a set
+    size_t columnsCapacity;
+    int* columnCount;       // per set
+    size_t columnCountCapacity;
+    int* setOfRow;          // per tile row: its set
+    size_t setOfRowCapacity;
+    int* unionStart;        // per set and mask row (maskHeight + 1 a set): spans in the pool
+    size_t unionStartCapacity;
+    Span* pool;
+    size_t poolCapacity;
+    Span* scratch[3];
+    size_t scratchCapacity[3];
+};
+
+static RowFillBuffers rowFill;
+
+void FreeTiledRunBuffers(void)
+{
+    void* buffers[] = {rowFill.rowStart, rowFill.columns, rowFill.columnCount, rowFill.setOfRow,
+                       rowFill.unionStart, rowFill.pool, rowFill.scratch[0], rowFill.scratch[1],
+                       rowFill.scratch[2]};
+    for (void* b : buffers)
+        if (b)
+            HeapFree(GetProcessHeap(), 0, b);
+    memset(&rowFill, 0, sizeof(rowFill));
+}
+
+// The union of two sorted lists of disjoint spans, sorted, with overlapping
+// and touching spans joined; returns its length.
+static int UniteSpans(const Span* a, int na, const Span* b, int nb, Span* out)
+{
+    int i = 0, j = 0, n = 0;
+    while (i < na || j < nb) {
+        Span next = (j >= nb || (i < na && a[i].x0 <= b[j].x0)) ? a[i++] : b[j++];
+        if (n && next.x0 <= out[n - 1].x1 + 1) {
+            if (next.x1 > out[n - 1].x1)
+                out[n - 1].x1 = next.x1;
+        } else {
+            out[n++] = next;
+        }
+    }
+    return n;
+}
+
+int FillTiledRuns(const DirectSurface* surface, BYTE colour, const DirectRun* runList, size_t runs, int top,
+                  int maskHeight, int xTiles, int yTiles, int tw, int th, int tileType)
+{
+    RowFillBuffers* b = &rowFill;
+    int width = surface->width, height = surface->height;
+    if (width < 1 || height < 1)
+        return 1;
+    size_t limit = (size_t)(width + 3) / 2 + 1;   // disjoint, non-touching spans of a row
+    b->rowStart = (int*)GrowRunBuffer(b->rowStart, &b->rowStartCapacity, sizeof(int) * (size_t)(maskHeight + 1));
+    b->columns = (int*)GrowRunBuffer(b->columns, &b->columnsCapacity, sizeof(int) * (size_t)xTiles * yTiles);
+    b->columnCount = (int*)GrowRunBuffer(b->columnCount, &b->columnCountCapacity, sizeof(int) * (size_t)yTiles);
+    b->setOfRow = (int*)GrowRunBuffer(b->setOfRow, &b->setOfRowCapacity, sizeof(int) * (size_t)yTiles);
+    for (int k = 0; k < 3; ++k)
+        b->scratch[k] = (Span*)GrowRunBuffer(b->scratch[k], &b->scratchCapacity[k],
+                                          sizeof(Span) * (k == 2 ? (size_t)xTiles : limit));
+    if (!b->rowStart || !b->columns || !b->columnCount || !b->setOfRow || !b->scratch[0] || !b->scratch[1] ||
+        !b->scratch[2])
+        return 0;
+
+    // The runs of each mask row.
+    size_t r = 0;
+    for (int m = 0; m <= maskHeight; ++m) {
+        while (r < runs && runList[r].y - top < m)
+            ++r;
+        b->rowStart[m] = (int)r;
+    }
+    // The distinct sets of admitted columns, and each tile row's.
+    int sets = 0;
+    for (int row = 0; row < yTiles; ++row) {
+        int* mine = b->columns + (size_t)sets * xTiles;
+        int count = 0;
+        for (int column = 0; column < xTiles; ++column)
+            if (TileAdmitted(column, row, tileType))
+                mine[count++] = column;
+        int same = -1;
+        for (int k = 0; k < sets && same < 0; ++k)
+            if (b->columnCount[k] == count && !memcmp(b->columns + (size_t)k * xTiles, mine, sizeof(int) * count))
+                same = k;
+        if (same < 0) {
+            b->columnCount[sets] = count;
+            same = sets++;
+        }
+        b->setOfRow[row] = same;
+    }
+    // Each mask row's union over each set's columns, within the surface.
+    size_t room = 0;
+    for (int k = 0; k < sets; ++k) {
+        size_t most = runs * (size_t)b->columnCount[k], rows = (size_t)maskHeight * limit;
+        room += most < rows ? most : rows;
+    }
+    b->unionStart = (int*)GrowRunBuffer(b->unionStart, &b->unionStartCapacity,
+                                     sizeof(int) * (size_t)sets * (maskHeight + 1));
+    b->pool = (Span*)GrowRunBuffer(b->pool, &b->poolCapacity, sizeof(Span) * (room ? room : 1));
+    if (!b->unionStart || !b->pool)
+        return 0;
+    size_t used = 0;
+    for (int k = 0; k < sets; ++k) {
+        const int* columns = b->columns + (size_t)k * xTiles;
+        int count = b->columnCount[k];
+        int* start = b->unionStart + (size_t)k * (maskHeight + 1);
+        for (int m = 0; m < maskHeight; ++m) {
+            start[m] = (int)used;
+            Span* acc = b->scratch[0];
+            Span* other = b->scratch[1];
+            int n = 0;
+            for (int q = b->rowStart[m]; q < b->rowStart[m + 1]; ++q) {
+                const DirectRun* run = &runList[q];
+                Span* copies = b->scratch[2];
+                int c = 0;
+                for (int i = 0; i < count; ++i) {
+                    int x0 = run->x0 + columns[i] * tw, x1 = run->x1 + columns[i] * tw;
+                    if (x1 < 0 || x0 >= width)
+                        continue;
+                    Span span = {x0 < 0 ? 0 : x0, x1 >= width ? width - 1 : x1};
+                    copies[c++] = span;
+                }
+                n = UniteSpans(acc, n, copies, c, other);
+                Span* t = acc;
+                acc = other;
+                other = t;
+            }
+            memcpy(b->pool + used, acc, sizeof(Span) * n);
+            used += n;
+        }
+        start[maskHeight] = (int)used;
+    }
+    // Every surface row: the unions that the tile rows bring to it.
+    for (int y = 0; y < height; ++y) {
+        Span* acc = b->scratch[0];
+        Span* other = b->scratch[1];
+        int n = 0;
+        for (int row = 0; row < yTiles; ++row) {
+            int m = y - row * th - top;
+            if (m < 0 || m >= maskHeight)
+                continue;
+            const int* start = b->unionStart + (size_t)b->setOfRow[row] * (maskHeight + 1);
+            int c = start[m + 1] - start[m];
+            if (!c)
+                continue;
+            n = UniteSpans(acc, n, b->pool + start[m], c, other);
+            Span* t = acc;
+            acc = other;
+            other = t;
+        }
+        for (int k = 0; k < n; ++k)
+            FillDirectSpan(surface, y, acc[k].x0, acc[k].x1, colour);
+    }
+    return 1;
+}
+
 // --- Bitmap helpers ------------------------------------------------------------
 
 HBITMAP CreateTopDownDib8(HDC dc, int width, int height, const RGBQUAD* table, BYTE** bits)

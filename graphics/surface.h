@@ -142,6 +142,19 @@ int OpenDirectSurface(HDC dc, DirectSurface* surface);
 BYTE* DirectRow(const DirectSurface* surface, int y);
 // Pixels x0..x1 (inclusive) of row y set to a byte, within the clip.
 void FillDirectSpan(const DirectSurface* surface, int y, int x0, int x1, BYTE colour);
+// A mask's run: pixels x0..x1 (inclusive) of row y, tile-local.
+struct DirectRun {
+    int y, x0, x1;
+};
+// Runs of one colour (by row, and along each row, none touching) filled into
+// every admitted tile of an xTiles x yTiles grid of tw x th tiles, within the
+// clip: each surface row once, with the union of what the tiles put there.
+// Rows top .. top + maskHeight - 1 hold the runs. 0 when the buffers cannot
+// be had (nothing filled).
+int FillTiledRuns(const DirectSurface* surface, BYTE colour, const DirectRun* runs, size_t count, int top,
+                  int maskHeight, int xTiles, int yTiles, int tw, int th, int tileType);
+// The buffers FillTiledRuns keeps, freed.
+void FreeTiledRunBuffers(void);
 // Pixels x0..x1 (inclusive) of row y copied from source[0..], within the clip.
 void CopyDirectSpan(const DirectSurface* surface, int y, int x0, int x1, const BYTE* source);
 int DibColorTableSize(const BITMAPINFOHEADER* header);

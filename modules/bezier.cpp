@@ -172,6 +172,7 @@ struct WideStroke {
     int offsetX, offsetY;
     BYTE* mask;
     int maskLeft, maskTop, maskWidth, maskHeight;
+    int covered;         // the mask skips what it already holds (MaskCoverage)
 };
 
 // The colour table byte GDI paints a colour reference with: a palette index
@@ -269,10 +270,87 @@ static int LinearRange(double a, double b, double from, double to, double* lo, d
     return 1;
 }
 
-// Every pixel whose centre lies within the radius of the segment a-b.
-static void FillCapsule(const WideStroke* stroke, double ax, double ay, double bx, double by)
+// A segment of the pen: the pixels whose centre lies within `r` of a-b.
+struct Capsule {
+    double ax, ay, bx, by, r;
+    double length, ux, uy;
+};
+
+// Row y of a capsule: 1 with the x interval [*left, *right] it covers (which
+// may hold no whole pixel), 0 when it covers nothing there.
+static inline int CapsuleRow(const Capsule* c, int y, double* outLeft, double* outRight)
 {
-    double r = stroke->radius;
+    double r = c->r, ax = c->ax, ay = c->ay, bx = c->bx, by = c->by;
+    double ux = c->ux, uy = c->uy, length = c->length;
+    double left = 1e30, right = -1e30;
+    double ey = y - ay;
+    if (fabs(ey) <= r) {
+        double h = sqrt(r * r - ey * ey);
+        left = ax - h;
+        right = ax + h;
+    }
+    double fy = y - by;
+    if (fabs(fy) <= r) {
+        double h = sqrt(r * r - fy * fy);
+        if (bx - h < left) left = bx - h;
+        if (bx + h > right) right = bx + h;
+    }
+    if (length > 1e-9) {
+        // Along the segment: 0 <= (p - a).u <= length; across it:
+        // |(p - a).n| <= r with n = (-uy, ux).
+        double alongLo, alongHi, acrossLo, acrossHi;
+        if (LinearRange(ux, -ax * ux + ey * uy, 0, length, &alongLo, &alongHi) &&
+            LinearRange(-uy, ax * uy + ey * ux, -r, r, &acrossLo, &acrossHi)) {
+            double lo = alongLo > acrossLo ? alongLo : acrossLo;
+            double hi = alongHi < acrossHi ? alongHi : acrossHi;
+            if (lo <= hi) {
+                if (lo < left) left = lo;
+                if (hi > right) right = hi;
+            }
+        }
+    }
+    *outLeft = left;
+    *outRight = right;
+    return left <= right;
+}
+
+// The whole pixels of a row's interval within [boundLeft, boundRight]: 0 when
+// there are none to write. (*x0 may be *x1 + 1: a span of no pixels.)
+// ceil and floor without a library call where a value converts to an int:
+// the same whole numbers (a zero's sign aside, which no caller looks at).
+static inline double CeilQuick(double v)
+{
+    if (v > -2147483648.0 && v < 2147483647.0) {
+        double t = (double)(int)v;
+        return t < v ? t + 1 : t;
+    }
+    return ceil(v);
+}
+
+static inline double FloorQuick(double v)
+{
+    if (v > -2147483648.0 && v < 2147483647.0) {
+        double t = (double)(int)v;
+        return t > v ? t - 1 : t;
+    }
+    return floor(v);
+}
+
+static inline int RowPixels(double left, double right, int boundLeft, int boundRight, int* x0, int* x1)
+{
+    double from = CeilQuick(left), to = FloorQuick(right);
+    if (to < boundLeft || from > boundRight)
+        return 0;
+    *x0 = from < boundLeft ? boundLeft : (int)from;
+    *x1 = to > boundRight ? boundRight : (int)to;
+    return 1;
+}
+
+static void CoverCapsule(const WideStroke* stroke, const Capsule* c, int y0, int y1);
+
+static void MakeCapsule(double r, double ax, double ay, double bx, double by, Capsule* out)
+{
+    Capsule& c = *out;
     double dx = bx - ax, dy = by - ay;
     double length = sqrt(dx * dx + dy * dy);
     double ux = 0, uy = 0;
@@ -280,6 +358,22 @@ static void FillCapsule(const WideStroke* stroke, double ax, double ay, double b
         ux = dx / length;
         uy = dy / length;
     }
+    c.ax = ax;
+    c.ay = ay;
+    c.bx = bx;
+    c.by = by;
+    c.r = r;
+    c.length = length;
+    c.ux = ux;
+    c.uy = uy;
+}
+
+// Every pixel whose centre lies within the radius of the segment a-b.
+static void FillCapsule(const WideStroke* stroke, double ax, double ay, double bx, double by)
+{
+    Capsule c;
+    double r = stroke->radius;
+    MakeCapsule(r, ax, ay, bx, by, &c);
     double top = (ay < by ? ay : by) - r, bottom = (ay < by ? by : ay) + r;
     int boundLeft, boundTop, boundRight, boundBottom;
     TargetBounds(stroke, &boundLeft, &boundTop, &boundRight, &boundBottom);
@@ -288,41 +382,372 @@ static void FillCapsule(const WideStroke* stroke, double ax, double ay, double b
     if (bottom > boundBottom)
         bottom = boundBottom;
     int y0 = (int)ceil(top), y1 = (int)floor(bottom);
-    for (int y = y0; y <= y1; ++y) {
-        double left = 1e30, right = -1e30;
-        double ey = y - ay;
-        if (fabs(ey) <= r) {
-            double h = sqrt(r * r - ey * ey);
-            left = ax - h;
-            right = ax + h;
-        }
-        double fy = y - by;
-        if (fabs(fy) <= r) {
-            double h = sqrt(r * r - fy * fy);
-            if (bx - h < left) left = bx - h;
-            if (bx + h > right) right = bx + h;
-        }
-        if (length > 1e-9) {
-            // Along the segment: 0 <= (p - a).u <= length; across it:
-            // |(p - a).n| <= r with n = (-uy, ux).
-            double alongLo, alongHi, acrossLo, acrossHi;
-            if (LinearRange(ux, -ax * ux + ey * uy, 0, length, &alongLo, &alongHi) &&
-                LinearRange(-uy, ax * uy + ey * ux, -r, r, &acrossLo, &acrossHi)) {
-                double lo = alongLo > acrossLo ? alongLo : acrossLo;
-                double hi = alongHi < acrossHi ? alongHi : acrossHi;
-                if (lo <= hi) {
-                    if (lo < left) left = lo;
-                    if (hi > right) right = hi;
-                }
-            }
-        }
-        if (left > right)
-            continue;
-        double from = ceil(left), to = floor(right);
-        if (to < boundLeft || from > boundRight)
-            continue;
-        EmitSpan(stroke, y, from < boundLeft ? boundLeft : (int)from, to > boundRight ? boundRight : (int)to);
+    if (stroke->mask && stroke->covered) {
+        CoverCapsule(stroke, &c, y0, y1);
+        return;
     }
+    for (int y = y0; y <= y1; ++y) {
+        double left, right;
+        int x0, x1;
+        if (!CapsuleRow(&c, y, &left, &right) || !RowPixels(left, right, boundLeft, boundRight, &x0, &x1))
+            continue;
+        EmitSpan(stroke, y, x0, x1);
+    }
+}
+
+// A buffer of at least `bytes`, kept for the next frames.
+static void* GrowBuffer(void* buffer, size_t* capacity, size_t bytes)
+{
+    if (buffer && *capacity >= bytes)
+        return buffer;
+    if (buffer)
+        HeapFree(GetProcessHeap(), 0, buffer);
+    *capacity = 0;
+    buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
+    if (buffer)
+        *capacity = bytes;
+    return buffer;
+}
+
+// --- Strokes into the union mask, skipping what is already covered ------------
+//
+// A frame of many wide strokes covers most of the mask many times over; once
+// a pixel is set, nothing else can change it. The mask keeps, for each row,
+// the next pixel not yet set (a union-find over the row), and for blocks of
+// BLOCK x BLOCK pixels how many are still open. A stroke's row within a
+// rectangle known to hold its whole span is skipped when that rectangle is
+// already set: by bands of BLOCK rows against the blocks, then row by row.
+// A row whose span is worked out writes only the pixels still open. The mask
+// ends as the union of every span, exactly as if all were written.
+
+enum { BLOCK_SHIFT = 3, BLOCK = 1 << BLOCK_SHIFT, REACH_MARGIN = 3, MAX_REACH_RADIUS = 4096 };
+enum { COVERAGE_LIMIT = 4 << 20 };
+
+int bezierCoverage = 1;
+int bezierCoverageCheck = 0;
+long bezierCoverageSkips = 0;
+long bezierCoverageFaults = 0;
+
+struct MaskCoverage {
+    int* next;                  // per row maskWidth + 1: the next open pixel at or after
+    size_t nextCapacity;
+    unsigned short* open;       // per block: pixels not yet set
+    size_t openCapacity;
+    DWORD* openBits;            // per band: a bit for each block with open pixels
+    size_t bitsCapacity;
+    int* reach;                 // reach[k]: whole pixels a span reaches beyond the segment's x range
+    size_t reachCapacity;
+    int* solid;                 // per row lo, hi: pixels known set, a few bytes to look at before `next`
+    size_t solidCapacity;
+    int reachCount;
+    int columns, bands, words;
+};
+
+static MaskCoverage coverage;
+
+// The first open pixel at or after x of a row (x <= maskWidth, the row's end
+// always open).
+static inline int NextOpen(int* row, int x)
+{
+    int open = x;
+    while (row[open] != open)
+        open = row[open];
+    while (row[x] != open) {   // every step of the way now leads there at once
+        int next = row[x];
+        row[x] = open;
+        x = next;
+    }
+    return open;
+}
+
+// Pixels lo..hi of mask row y are set: kept as the row's known run when they
+// join it or are longer.
+static inline void NoteSolid(int y, int lo, int hi)
+{
+    int* solid = coverage.solid + 2 * (size_t)y;
+    if (lo <= solid[1] + 1 && hi >= solid[0] - 1) {
+        if (lo < solid[0])
+            solid[0] = lo;
+        if (hi > solid[1])
+            solid[1] = hi;
+    } else if (hi - lo > solid[1] - solid[0]) {
+        solid[0] = lo;
+        solid[1] = hi;
+    }
+}
+
+// Pixels x0..x1 (mask coordinates) of mask row y set, counting the new ones
+// into their blocks.
+static void CoverSpan(const WideStroke* stroke, int y, int x0, int x1)
+{
+    MaskCoverage* cov = &coverage;
+    int* row = cov->next + (size_t)y * (stroke->maskWidth + 1);
+    BYTE* m = stroke->mask + (size_t)y * stroke->maskWidth;
+    unsigned short* open = cov->open + (size_t)(y >> BLOCK_SHIFT) * cov->columns;
+    DWORD* bits = cov->openBits + (size_t)(y >> BLOCK_SHIFT) * cov->words;
+    int x = NextOpen(row, x0);
+    while (x <= x1) {
+        // The open run from x: its pixels set and led past it at once.
+        int end = x + 1;
+        while (end <= x1 && row[end] == end)
+            ++end;
+        for (int k = x; k < end; ++k) {
+            m[k] = 1;
+            row[k] = end;
+        }
+        for (int k = x; k < end;) {
+            int b = k >> BLOCK_SHIFT;
+            int blockEnd = (b + 1) << BLOCK_SHIFT;
+            if (blockEnd > end)
+                blockEnd = end;
+            open[b] = (unsigned short)(open[b] - (blockEnd - k));
+            if (!open[b])
+                bits[b >> 5] &= ~((DWORD)1 << (b & 31));
+            k = blockEnd;
+        }
+        x = NextOpen(row, end);
+    }
+    row[x0] = x;
+    if (x > x0)
+        NoteSolid(y, x0, x - 1);
+}
+
+// 1 when a block among columns c0..c1 of a band has open pixels.
+static int BandOpen(int band, int c0, int c1)
+{
+    const DWORD* bits = coverage.openBits + (size_t)band * coverage.words;
+    int w0 = c0 >> 5, w1 = c1 >> 5;
+    for (int i = w0; i <= w1; ++i) {
+        DWORD word = bits[i];
+        if (i == w0)
+            word &= ~(DWORD)0 << (c0 & 31);
+        if (i == w1)
+            word &= ~(DWORD)0 >> (31 - (c1 & 31));
+        if (word)
+            return 1;
+    }
+    return 0;
+}
+
+// A skipped row checked: its span must already be set.
+static void CheckSkippedRow(const WideStroke* stroke, const Capsule* c, int y)
+{
+    double left, right;
+    int x0, x1;
+    int boundLeft = stroke->maskLeft, boundRight = stroke->maskLeft + stroke->maskWidth - 1;
+    if (!CapsuleRow(c, y, &left, &right) || !RowPixels(left, right, boundLeft, boundRight, &x0, &x1))
+        return;
+    const BYTE* m = stroke->mask + (size_t)(y - stroke->maskTop) * stroke->maskWidth - stroke->maskLeft;
+    for (int x = x0; x <= x1; ++x)
+        bezierCoverageFaults += !m[x];
+}
+
+// Every row of a skipped capsule checked.
+static void CheckSkippedCapsule(const WideStroke* stroke, double ax, double ay, double bx, double by)
+{
+    Capsule c;
+    MakeCapsule(stroke->radius, ax, ay, bx, by, &c);
+    int top = (int)ceil((ay < by ? ay : by) - c.r), bottom = (int)floor((ay < by ? by : ay) + c.r);
+    if (top < stroke->maskTop)
+        top = stroke->maskTop;
+    if (bottom > stroke->maskTop + stroke->maskHeight - 1)
+        bottom = stroke->maskTop + stroke->maskHeight - 1;
+    for (int y = top; y <= bottom; ++y)
+        CheckSkippedRow(stroke, &c, y);
+}
+
+// Rows y0..y1 of a capsule into the mask. A row's span lies within the
+// segment's x range widened by reach[k], k the whole pixels from the row to
+// the segment's y range: sqrt(r^2 - k^2) rounded up, and a margin for the
+// rounding of the span's own arithmetic.
+static void CoverCapsule(const WideStroke* stroke, const Capsule* c, int y0, int y1)
+{
+    MaskCoverage* cov = &coverage;
+    int maskLeft = stroke->maskLeft, maskTop = stroke->maskTop;
+    int boundRight = maskLeft + stroke->maskWidth - 1;
+    double ymin = c->ay < c->by ? c->ay : c->by, ymax = c->ay < c->by ? c->by : c->ay;
+    int fromX = (int)floor(c->ax < c->bx ? c->ax : c->bx), toX = (int)ceil(c->ax < c->bx ? c->bx : c->ax);
+    int last = cov->reachCount - 1;
+    for (int y = y0; y <= y1;) {
+        int band = (y - maskTop) >> BLOCK_SHIFT;
+        int bandEnd = maskTop + ((band + 1) << BLOCK_SHIFT) - 1;
+        if (bandEnd > y1)
+            bandEnd = y1;
+        double d = ymin - bandEnd;
+        if (y - ymax > d)
+            d = y - ymax;
+        int k = d > 0 ? (int)d : 0;
+        int h = cov->reach[k < last ? k : last];
+        int lo = fromX - h, hi = toX + h;
+        if (lo < maskLeft)
+            lo = maskLeft;
+        if (hi > boundRight)
+            hi = boundRight;
+        if (lo > hi || !BandOpen(band, (lo - maskLeft) >> BLOCK_SHIFT, (hi - maskLeft) >> BLOCK_SHIFT)) {
+            if (bezierCoverageCheck)
+                for (int v = y; v <= bandEnd; ++v)
+                    CheckSkippedRow(stroke, c, v);
+            ++bezierCoverageSkips;
+            y = bandEnd + 1;
+            continue;
+        }
+        for (; y <= bandEnd; ++y) {
+            double e = ymin - y;
+            if (y - ymax > e)
+                e = y - ymax;
+            int j = e > 0 ? (int)e : 0;
+            int w = cov->reach[j < last ? j : last];
+            int rowLo = fromX - w, rowHi = toX + w;
+            if (rowLo < maskLeft)
+                rowLo = maskLeft;
+            if (rowHi > boundRight)
+                rowHi = boundRight;
+            int my = y - maskTop;
+            const int* solid = cov->solid + 2 * (size_t)my;
+            int skip = rowLo > rowHi || (rowLo - maskLeft >= solid[0] && rowHi - maskLeft <= solid[1]);
+            if (!skip) {
+                int* next = cov->next + (size_t)my * (stroke->maskWidth + 1);
+                skip = NextOpen(next, rowLo - maskLeft) > rowHi - maskLeft;
+                if (skip)
+                    NoteSolid(my, rowLo - maskLeft, rowHi - maskLeft);
+            }
+            if (skip) {
+                if (bezierCoverageCheck)
+                    CheckSkippedRow(stroke, c, y);
+                continue;
+            }
+            double left, right;
+            int x0, x1;
+            if (!CapsuleRow(c, y, &left, &right) || !RowPixels(left, right, maskLeft, boundRight, &x0, &x1))
+                continue;
+            if (x0 <= x1)
+                CoverSpan(stroke, y - maskTop, x0 - maskLeft, x1 - maskLeft);
+        }
+    }
+}
+
+// Coverage for a cleared mask and a pen radius; 0 when it cannot be had.
+static int BeginCoverage(WideStroke* stroke)
+{
+    MaskCoverage* cov = &coverage;
+    int width = stroke->maskWidth, height = stroke->maskHeight;
+    if (!bezierCoverage || (double)width * height > COVERAGE_LIMIT || stroke->radius > MAX_REACH_RADIUS)
+        return 0;
+    int columns = (width + BLOCK - 1) >> BLOCK_SHIFT, bands = (height + BLOCK - 1) >> BLOCK_SHIFT;
+    int words = (columns + 31) >> 5;
+    int reachCount = (int)floor(stroke->radius) + 1;
+    cov->next = (int*)GrowBuffer(cov->next, &cov->nextCapacity, sizeof(int) * (size_t)(width + 1) * height);
+    cov->open = (unsigned short*)GrowBuffer(cov->open, &cov->openCapacity,
+                                            sizeof(unsigned short) * (size_t)columns * bands);
+    cov->openBits = (DWORD*)GrowBuffer(cov->openBits, &cov->bitsCapacity, sizeof(DWORD) * (size_t)words * bands);
+    cov->reach = (int*)GrowBuffer(cov->reach, &cov->reachCapacity, sizeof(int) * (size_t)reachCount);
+    cov->solid = (int*)GrowBuffer(cov->solid, &cov->solidCapacity, sizeof(int) * 2 * (size_t)height);
+    if (!cov->next || !cov->open || !cov->openBits || !cov->reach || !cov->solid)
+        return 0;
+    for (int y = 0; y < height; ++y) {
+        cov->solid[2 * y] = 1;
+        cov->solid[2 * y + 1] = 0;
+    }
+    cov->columns = columns;
+    cov->bands = bands;
+    cov->words = words;
+    cov->reachCount = reachCount;
+    double r = stroke->radius;
+    for (int k = 0; k < reachCount; ++k) {
+        double left = r * r - (double)k * k;
+        cov->reach[k] = (int)ceil(sqrt(left > 0 ? left : 0)) + REACH_MARGIN;
+    }
+    for (int y = 0; y < height; ++y) {
+        int* row = cov->next + (size_t)y * (width + 1);
+        for (int x = 0; x <= width; ++x)
+            row[x] = x;
+    }
+    for (int band = 0; band < bands; ++band) {
+        int rows = height - (band << BLOCK_SHIFT);
+        if (rows > BLOCK)
+            rows = BLOCK;
+        for (int column = 0; column < columns; ++column) {
+            int pixels = width - (column << BLOCK_SHIFT);
+            if (pixels > BLOCK)
+                pixels = BLOCK;
+            cov->open[(size_t)band * columns + column] = (unsigned short)(rows * pixels);
+        }
+        DWORD* bits = cov->openBits + (size_t)band * words;
+        for (int w = 0; w < words; ++w) {
+            int n = columns - 32 * w;
+            bits[w] = n >= 32 ? ~(DWORD)0 : (((DWORD)1 << n) - 1);
+        }
+    }
+    stroke->covered = 1;
+    return 1;
+}
+
+// 1 when a stroke of segments whose ends all lie within [xmin, xmax] x
+// [ymin, ymax] could still set a pixel of the mask: some block within the
+// rows' reach of that box has open pixels.
+static int RegionOpen(const WideStroke* stroke, double xmin, double xmax, double ymin, double ymax)
+{
+    const MaskCoverage* cov = &coverage;
+    double r = stroke->radius;
+    int maskLeft = stroke->maskLeft, maskTop = stroke->maskTop;
+    int boundRight = maskLeft + stroke->maskWidth - 1, boundBottom = maskTop + stroke->maskHeight - 1;
+    double top = ymin - r, bottom = ymax + r;
+    if (top < maskTop)
+        top = maskTop;
+    if (bottom > boundBottom)
+        bottom = boundBottom;
+    int y0 = (int)ceil(top), y1 = (int)floor(bottom);
+    int fromX = (int)floor(xmin), toX = (int)ceil(xmax);
+    int last = cov->reachCount - 1;
+    for (int y = y0; y <= y1;) {
+        int band = (y - maskTop) >> BLOCK_SHIFT;
+        int bandEnd = maskTop + ((band + 1) << BLOCK_SHIFT) - 1;
+        if (bandEnd > y1)
+            bandEnd = y1;
+        double d = ymin - bandEnd;
+        if (y - ymax > d)
+            d = y - ymax;
+        int k = d > 0 ? (int)d : 0;
+        int h = cov->reach[k < last ? k : last];
+        int lo = fromX - h, hi = toX + h;
+        if (lo < maskLeft)
+            lo = maskLeft;
+        if (hi > boundRight)
+            hi = boundRight;
+        if (lo <= hi && BandOpen(band, (lo - maskLeft) >> BLOCK_SHIFT, (hi - maskLeft) >> BLOCK_SHIFT))
+            return 1;
+        y = bandEnd + 1;
+    }
+    return 0;
+}
+
+// Segments first..last - 1 of a flattened curve (segment k from point k to
+// k + 1) into the mask: a run of them whose points' box is already set
+// within its reach is skipped whole, else it is halved.
+static void CoverSegments(const WideStroke* stroke, const double* x, const double* y, int first, int last)
+{
+    if (last - first > 2) {
+        double xmin = x[first], xmax = x[first], ymin = y[first], ymax = y[first];
+        for (int k = first + 1; k <= last; ++k) {
+            if (x[k] < xmin) xmin = x[k];
+            if (x[k] > xmax) xmax = x[k];
+            if (y[k] < ymin) ymin = y[k];
+            if (y[k] > ymax) ymax = y[k];
+        }
+        if (!RegionOpen(stroke, xmin, xmax, ymin, ymax)) {
+            ++bezierCoverageSkips;
+            if (bezierCoverageCheck)
+                for (int k = first; k < last; ++k)
+                    CheckSkippedCapsule(stroke, x[k], y[k], x[k + 1], y[k + 1]);
+            return;
+        }
+        int middle = (first + last) / 2;
+        CoverSegments(stroke, x, y, first, middle);
+        CoverSegments(stroke, x, y, middle, last);
+        return;
+    }
+    for (int k = first; k < last; ++k)
+        FillCapsule(stroke, x[k], y[k], x[k + 1], y[k + 1]);
 }
 
 // One cubic curve, flattened so that no segment strays more than a quarter
@@ -342,16 +767,22 @@ static void StrokeBezier(const WideStroke* stroke, const POINT* p)
         n = 1;
     if (n > MAX_CURVE_SEGMENTS)
         n = MAX_CURVE_SEGMENTS;
-    double px = x[0], py = y[0];
+    // The flattened points, worked out as each segment needs them.
+    double qx[MAX_CURVE_SEGMENTS + 1], qy[MAX_CURVE_SEGMENTS + 1];
+    qx[0] = x[0];
+    qy[0] = y[0];
     for (int k = 1; k <= n; ++k) {
         double t = (double)k / n, u = 1 - t;
         double b0 = u * u * u, b1 = 3 * u * u * t, b2 = 3 * u * t * t, b3 = t * t * t;
-        double qx = b0 * x[0] + b1 * x[1] + b2 * x[2] + b3 * x[3];
-        double qy = b0 * y[0] + b1 * y[1] + b2 * y[2] + b3 * y[3];
-        FillCapsule(stroke, px, py, qx, qy);
-        px = qx;
-        py = qy;
+        qx[k] = b0 * x[0] + b1 * x[1] + b2 * x[2] + b3 * x[3];
+        qy[k] = b0 * y[0] + b1 * y[1] + b2 * y[2] + b3 * y[3];
     }
+    if (stroke->mask && stroke->covered) {
+        CoverSegments(stroke, qx, qy, 0, n);
+        return;
+    }
+    for (int k = 1; k <= n; ++k)
+        FillCapsule(stroke, qx[k - 1], qy[k - 1], qx[k], qy[k]);
 }
 
 // The curves of one point set, each scaled into every admitted tile: stroked
@@ -416,10 +847,19 @@ static void DrawPoints(ModuleRecord* record, const POINT* points, const BezierPa
     }
     POINT rotated[BEZIER_POINTS];
     for (int k = 0; k < f->symmetry; ++k) {
+        // RotateAbout's turn, its cosine and sine worked out once for the copy.
         float angle = (float)k * f->rotationStep;
+        int turns = isfinite(angle);
+        long double c = turns ? cosl(angle) : 0, s = turns ? sinl(angle) : 0;
         for (int i = 0; i < st->points; ++i) {
             rotated[i] = points[i];
-            RotateAbout(&rotated[i], angle, st->centre.x, st->centre.y);
+            if (!turns)
+                continue;
+            rotated[i].x -= st->centre.x;
+            rotated[i].y -= st->centre.y;
+            RotatePointBy(&rotated[i], c, s);
+            rotated[i].x += st->centre.x;
+            rotated[i].y += st->centre.y;
         }
         DrawCurves(record->dc, record->width, record->height, rotated, f, stroke, bounds);
     }
@@ -436,10 +876,9 @@ enum { MASK_LIMIT = 16 << 20 };
 
 int bezierTileMasks = 1;
 long bezierMaskedDraws = 0;
+void (*bezierMaskProbe)(const BYTE* mask, int left, int top, int width, int height) = 0;
 
-struct MaskRun {
-    int y, x0, x1;
-};
+typedef DirectRun MaskRun;
 
 struct TileMaskBuffers {
     BYTE* mask;
@@ -450,20 +889,6 @@ struct TileMaskBuffers {
 
 static TileMaskBuffers tileMask;
 
-// A buffer of at least `bytes`, kept for the next frames.
-static void* GrowBuffer(void* buffer, size_t* capacity, size_t bytes)
-{
-    if (buffer && *capacity >= bytes)
-        return buffer;
-    if (buffer)
-        HeapFree(GetProcessHeap(), 0, buffer);
-    *capacity = 0;
-    buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
-    if (buffer)
-        *capacity = bytes;
-    return buffer;
-}
-
 static void FreeTileMask(void)
 {
     if (tileMask.mask)
@@ -471,6 +896,12 @@ static void FreeTileMask(void)
     if (tileMask.runs)
         HeapFree(GetProcessHeap(), 0, tileMask.runs);
     memset(&tileMask, 0, sizeof(tileMask));
+    void* buffers[] = {coverage.next, coverage.open, coverage.openBits, coverage.reach, coverage.solid};
+    for (void* b : buffers)
+        if (b)
+            HeapFree(GetProcessHeap(), 0, b);
+    memset(&coverage, 0, sizeof(coverage));
+    FreeTiledRunBuffers();
 }
 
 static int AdmittedTiles(const BezierParams* f)
@@ -507,8 +938,13 @@ static int DrawThroughMask(ModuleRecord* record, const POINT* points, const Bezi
     stroke->maskTop = top;
     stroke->maskWidth = maskWidth;
     stroke->maskHeight = maskHeight;
+    stroke->covered = 0;
+    BeginCoverage(stroke);
     DrawPoints(record, points, f, stroke, 0);
     stroke->mask = 0;
+    stroke->covered = 0;
+    if (bezierMaskProbe)
+        bezierMaskProbe(tileMask.mask, left, top, maskWidth, maskHeight);
 
     // The mask's runs, counted and then gathered.
     size_t count = 0;
@@ -541,16 +977,19 @@ static int DrawThroughMask(ModuleRecord* record, const POINT* points, const Bezi
     int xTiles = f->xTiles < 1 ? 1 : f->xTiles;
     int yTiles = f->yTiles < 1 ? 1 : f->yTiles;
     int tw = record->width / xTiles, th = record->height / yTiles;
-    for (int column = 0; column < xTiles; ++column)
-        for (int row = 0; row < yTiles; ++row) {
-            if (!TileAdmitted(column, row, f->tileType))
-                continue;
-            int ox = column * tw, oy = row * th;
-            for (size_t r = 0; r < n; ++r) {
-                const MaskRun* run = &tileMask.runs[r];
-                FillSpan(stroke, run->y + oy, run->x0 + ox, run->x1 + ox);
+    if (!bezierCoverage || !FillTiledRuns(&stroke->surface, stroke->colour, tileMask.runs, n, top, maskHeight, xTiles,
+                                          yTiles, tw, th, f->tileType)) {
+        for (int column = 0; column < xTiles; ++column)
+            for (int row = 0; row < yTiles; ++row) {
+                if (!TileAdmitted(column, row, f->tileType))
+                    continue;
+                int ox = column * tw, oy = row * th;
+                for (size_t r = 0; r < n; ++r) {
+                    const MaskRun* run = &tileMask.runs[r];
+                    FillSpan(stroke, run->y + oy, run->x0 + ox, run->x1 + ox);
+                }
             }
-        }
+    }
     ++bezierMaskedDraws;
     return 1;
 }
@@ -560,6 +999,7 @@ static void DrawWithPen(ModuleRecord* record, const POINT* points, const BezierP
     static WideStroke stroke;
     if (PrepareWideStroke(record->dc, f->width, colour, &stroke)) {
         stroke.mask = 0;
+        stroke.covered = 0;
         stroke.offsetX = 0;
         stroke.offsetY = 0;
         if (!bezierTileMasks || AdmittedTiles(f) < 2 || !DrawThroughMask(record, points, f, &stroke)) {

@@ -136,6 +136,18 @@ static void TiledStroke(ModuleRecord* record, const CyclicParams* f, int px, int
     shapeTiledLine(x, y, px, py, record->width, record->height, f->xTiles, f->yTiles, f->tileType, &f->pen);
 }
 
+// RotateAbout with the turn's cosine and sine already worked out.
+static void TurnAbout(POINT* p, int turns, long double c, long double s)
+{
+    if (!turns)
+        return;
+    p->x -= cyclic.centreX;
+    p->y -= cyclic.centreY;
+    RotatePointBy(p, c, s);
+    p->x += cyclic.centreX;
+    p->y += cyclic.centreY;
+}
+
 static void DrawTable(ModuleRecord* record, const CyclicTable* table, CyclicParams* f)
 {
     float step = 6.283f / (float)f->symmetry;
@@ -151,8 +163,11 @@ static void DrawTable(ModuleRecord* record, const CyclicTable* table, CyclicPara
         for (int s = 0; s < f->symmetry && !FrameBudgetSpent(); ++s) {
             POINT current = {o->x, o->y};
             POINT previous = {o->previousX, o->previousY};
-            RotateAbout(&current, a, cyclic.centreX, cyclic.centreY);
-            RotateAbout(&previous, a, cyclic.centreX, cyclic.centreY);
+            // Both ends turn by the same angle: its cosine and sine once.
+            int turns = isfinite(a);
+            long double c = turns ? cosl(a) : 0, sn = turns ? sinl(a) : 0;
+            TurnAbout(&current, turns, c, sn);
+            TurnAbout(&previous, turns, c, sn);
             TiledStroke(record, f, previous.x, previous.y, current.x, current.y);
             a += step;
         }

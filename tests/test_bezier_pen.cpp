@@ -176,4 +176,223 @@ TEST_F(BezierPen, TilesFilledFromOneUnionMatchTilesStrokedOneByOne)
     Begin(8);   // TearDown closes it again
 }
 
+// The union mask skips the rows of a stroke it already holds and writes only
+// the pixels still open, and the surface is filled row by row with the union
+// of every tile's runs: the very masks and pixels of writing every span and
+// every run of every tile, drawn and erased, around a clipped box, with every
+// check of a skipped row finding its span already set.
+struct CoverageCase {
+    int width, symmetry, beziers, xTiles, yTiles, tileType, speed, trail, frames;
+};
+
+// Every mask made, as its place, size, set pixels and a hash of its bytes.
+struct MaskPrint {
+    int left, top, width, height, set;
+    unsigned hash;
+    bool operator==(const MaskPrint& o) const
+    {
+        return left == o.left && top == o.top && width == o.width && height == o.height && set == o.set &&
+               hash == o.hash;
+    }
+};
+std::vector<MaskPrint> masks[2];
+int probing = 0;
+
+void ProbeMask(const BYTE* mask, int left, int top, int width, int height)
+{
+    MaskPrint p = {left, top, width, height, 0, 2166136261u};
+    for (size_t i = 0; i < (size_t)width * height; ++i) {
+        p.set += mask[i] != 0;
+        p.hash = (p.hash ^ mask[i]) * 16777619u;
+    }
+    masks[probing].push_back(p);
+}
+
+class BezierCoverage : public BezierPen {
+protected:
+    void Compare(const CoverageCase* cases, size_t count)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            const CoverageCase& c = cases[i];
+            SCOPED_TRACE(testing::Message() << "width " << c.width << " symmetry " << c.symmetry << " beziers "
+                                            << c.beziers << " tiles " << c.xTiles << "x" << c.yTiles << " type "
+                                            << c.tileType << " speed " << c.speed << " trail " << c.trail);
+            std::vector<BYTE> pictures[2][2];
+            long skipsBefore = bezierCoverageSkips, faultsBefore = bezierCoverageFaults;
+            long maskedBefore = bezierMaskedDraws;
+            bezierMaskProbe = ProbeMask;
+            for (int skipping = 0; skipping <= 1; ++skipping) {
+                probing = skipping;
+                bezierCoverage = skipping;
+                bezierCoverageCheck = skipping;
+                Set(WIDTH, c.width);
+                Set(SYMMETRY, c.symmetry);
+                Set(BEZIERS, c.beziers);
+                Set(TRAIL, c.trail);
+                Set(SPEED, c.speed);
+                Set(X_TILING, c.xTiles);
+                Set(Y_TILING, c.yTiles);
+                Set(TILE_TYPE, c.tileType);
+                ClearTestSurface(&surface);
+                // An overlay box cut out of the clip: the rows are filled around it.
+                ExcludeClipRect(surface.surface.dc, width / 3, height / 3, width / 2, height / 2);
+                Begin(501 + c.width + c.symmetry);
+                masks[skipping].clear();
+                Frames(c.frames);
+                pictures[skipping][0] = Picture();
+                Frames(c.frames);
+                pictures[skipping][1] = Picture();
+                SelectClipRgn(surface.surface.dc, NULL);
+                BezierClose(record);
+            }
+            bezierCoverage = 1;
+            bezierCoverageCheck = 0;
+            bezierMaskProbe = 0;
+            if (c.trail >= 100) {   // never erased (wide pens may fill and then erase the whole picture)
+                EXPECT_GT(Ink(pictures[1][0]), 300);
+            }
+            EXPECT_GT(bezierMaskedDraws, maskedBefore) << "the union was never used";
+            if (c.width > 2) {
+                EXPECT_GT(bezierCoverageSkips, skipsBefore) << "nothing was skipped";
+            }
+            // The masks themselves: in a picture that the wide pens fill
+            // whole, a difference at a mask's edge could hide under a tile.
+            ASSERT_EQ(masks[0].size(), masks[1].size());
+            int partial = 0;
+            for (size_t m = 0; m < masks[0].size(); ++m) {
+                EXPECT_TRUE(masks[0][m] == masks[1][m]) << "mask " << m << " differs";
+                partial += masks[0][m].set < masks[0][m].width * masks[0][m].height;
+            }
+            EXPECT_GT(partial, 0) << "every mask was full";
+            EXPECT_EQ(bezierCoverageFaults, faultsBefore) << "a skipped row was not all set";
+            int inBox = 0;
+            for (int y = height / 3; y < height / 2; ++y)
+                for (int x = width / 3; x < width / 2; ++x)
+                    inBox += pictures[1][0][(size_t)y * width + x] != 0;
+            EXPECT_EQ(inBox, 0) << "drawn inside the box";
+            EXPECT_TRUE(pictures[0][0] == pictures[1][0]) << "drawn differently";
+            EXPECT_TRUE(pictures[0][1] == pictures[1][1]) << "drawn or erased differently later";
+        }
+        Begin(8);   // TearDown closes it again
+    }
+};
+
+TEST_F(BezierCoverage, EverySlotAtItsMaximumAt1920x1080)
+{
+    OpenSurface(1920, 1080, 1000);
+    const CoverageCase cases[] = {{200, 32, 20, 20, 20, 3, 320, 100, 2}};
+    Compare(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
+TEST_F(BezierCoverage, WideAndThinPensManyTilesAndTrails)
+{
+    OpenSurface(640, 480, 1000);
+    const CoverageCase cases[] = {
+        {200, 32, 20, 20, 20, 3, 320, 100, 3}, {199, 32, 20, 20, 20, 3, 320, 100, 3},
+        {200, 7, 20, 20, 20, 0, 320, 1, 4},    {199, 5, 20, 13, 7, 1, 77, 1, 4},
+        {60, 7, 20, 20, 20, 0, 9, 1, 4},       {40, 2, 3, 5, 2, 2, 9, 1, 4},
+        {13, 32, 8, 3, 3, 3, 9, 1, 4},         {12, 3, 4, 2, 3, 0, 9, 1, 4},
+        {7, 5, 6, 4, 4, 1, 30, 1, 4},          {3, 32, 20, 20, 20, 3, 320, 1, 4},
+        {2, 1, 2, 3, 1, 0, 9, 1, 4},           {101, 1, 20, 2, 2, 0, 320, 1, 4},
+        {150, 32, 20, 2, 1, 0, 320, 100, 2},   {9, 32, 20, 20, 20, 1, 320, 100, 2},
+        {5, 3, 20, 20, 20, 2, 320, 1, 4},      {17, 2, 6, 7, 5, 1, 40, 1, 4},
+        {31, 4, 10, 4, 9, 2, 90, 100, 3},
+    };
+    Compare(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
+// Pictures and masks of the code before the mask skipped anything (commit
+// 5899405, with only the mask probe added), each as a hash: every frame's
+// mask and the surface after each frame, every slot at its maximum and
+// ordinary settings, through the mask, tile by tile and on one tile.
+struct GoldenCase {
+    int w, h, width, symmetry, beziers, xTiles, yTiles, tileType, speed, trail, frames;
+    unsigned maskHash, pictureHash;
+};
+
+unsigned Fold(unsigned hash, unsigned value)
+{
+    for (int i = 0; i < 4; ++i)
+        hash = (hash ^ ((value >> (8 * i)) & 0xFF)) * 16777619u;
+    return hash;
+}
+
+class BezierGolden : public BezierPen {
+protected:
+    void Check(const GoldenCase* cases, size_t count)
+    {
+        int print = getenv("VIVRA_PRINT_GOLDEN") != 0;
+        for (size_t i = 0; i < count; ++i) {
+            const GoldenCase& c = cases[i];
+            SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " width " << c.width << " symmetry "
+                                            << c.symmetry << " tiles " << c.xTiles << "x" << c.yTiles);
+            bezierMaskProbe = ProbeMask;
+            probing = 0;
+            masks[0].clear();
+            Set(WIDTH, c.width);
+            Set(SYMMETRY, c.symmetry);
+            Set(BEZIERS, c.beziers);
+            Set(TRAIL, c.trail);
+            Set(SPEED, c.speed);
+            Set(X_TILING, c.xTiles);
+            Set(Y_TILING, c.yTiles);
+            Set(TILE_TYPE, c.tileType);
+            ClearTestSurface(&surface);
+            ExcludeClipRect(surface.surface.dc, c.w / 3, c.h / 3, c.w / 2, c.h / 2);
+            Begin(901 + c.width + c.symmetry);
+            unsigned pictureHash = 2166136261u;
+            for (int f = 0; f < c.frames; ++f) {
+                Frames(1);
+                std::vector<BYTE> picture = Picture();
+                for (BYTE b : picture)
+                    pictureHash = (pictureHash ^ b) * 16777619u;
+            }
+            SelectClipRgn(surface.surface.dc, NULL);
+            BezierClose(record);
+            bezierMaskProbe = 0;
+            unsigned maskHash = 2166136261u;
+            for (const MaskPrint& m : masks[0]) {
+                maskHash = Fold(Fold(Fold(Fold(maskHash, m.left), m.top), m.width), m.height);
+                maskHash = Fold(Fold(maskHash, m.set), m.hash);
+            }
+            if (print)
+                printf("        {%d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d, 0x%08xu, 0x%08xu},\n", c.w, c.h, c.width,
+                       c.symmetry, c.beziers, c.xTiles, c.yTiles, c.tileType, c.speed, c.trail, c.frames, maskHash,
+                       pictureHash);
+            EXPECT_EQ(maskHash, c.maskHash) << "the masks are not those of before";
+            EXPECT_EQ(pictureHash, c.pictureHash) << "the pictures are not those of before";
+        }
+        Begin(8);   // TearDown closes it again
+    }
+};
+
+TEST_F(BezierGolden, EverySlotAtItsMaximumAt1920x1080AsBefore)
+{
+    OpenSurface(1920, 1080, 1000);
+    const GoldenCase cases[] = {
+        {1920, 1080, 200, 32, 20, 20, 20, 3, 320, 100, 3, 0x215de84au, 0xf0d31fc5u},
+    };
+    Check(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
+TEST_F(BezierGolden, OrdinarySettingsAt640x480AsBefore)
+{
+    OpenSurface(640, 480, 1000);
+    const GoldenCase cases[] = {
+        {640, 480, 200, 32, 20, 20, 20, 3, 320, 100, 3, 0x856a857au, 0x43b17dc5u},
+        {640, 480, 12, 10, 1, 1, 1, 0, 4, 100, 6, 0x811c9dc5u, 0x39e469fbu},
+        {640, 480, 40, 7, 6, 1, 1, 0, 30, 1, 6, 0x811c9dc5u, 0x5dda9c45u},
+        {640, 480, 9, 32, 20, 20, 20, 1, 320, 100, 3, 0x04143ce3u, 0x315db085u},
+        {640, 480, 5, 3, 20, 20, 20, 2, 320, 1, 5, 0xc0bef391u, 0x59b34b25u},
+        {640, 480, 17, 2, 6, 7, 5, 1, 40, 1, 5, 0xbc673ba1u, 0xc0163e28u},
+        {640, 480, 31, 4, 10, 4, 9, 2, 90, 100, 4, 0x363c9cc4u, 0xa1eaddf2u},
+        {640, 480, 60, 7, 20, 20, 20, 0, 9, 1, 5, 0x1bc180a1u, 0xcd78fdc5u},
+        {640, 480, 13, 32, 8, 3, 3, 3, 9, 1, 5, 0x5eab7e69u, 0x3fb00c21u},
+        {640, 480, 2, 1, 2, 3, 1, 0, 9, 1, 5, 0x7633d08du, 0x74fb69b1u},
+        {640, 480, 150, 32, 20, 2, 1, 0, 320, 100, 3, 0x064f732bu, 0x43b17dc5u},
+        {640, 480, 101, 5, 20, 2, 2, 0, 320, 1, 5, 0x42d601b9u, 0x8dcce102u},
+    };
+    Check(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
 }  // namespace

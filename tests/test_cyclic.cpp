@@ -8,6 +8,8 @@
 #include "support/harness.h"
 #include "support/module_fixture.h"
 #include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -260,6 +262,76 @@ TEST_F(CyclicModule, SingleObjectStartsOnTheVerticalThroughTheCentre)
     int drawn = Drawn();
     ASSERT_GT(drawn, 0);
     EXPECT_EQ(CountDrawn(&surface, 100, 0, 101, 200), drawn);
+}
+
+// Pictures of the code before the stamp shortcuts (commit 5899405), each as
+// a hash of the surface after every frame: every slot at its maximum (1920 x
+// 1080 and 640 x 480) and ordinary settings, through the mask, trails erased
+// in black and one tile through GDI.
+struct CyclicGolden {
+    int w, h;
+    int values[13];
+    int frames;
+    unsigned hash;
+};
+
+class CyclicAsBefore : public CyclicModule {
+protected:
+    void Check(const CyclicGolden* cases, size_t count)
+    {
+        int print = getenv("VIVRA_PRINT_GOLDEN") != 0;
+        for (size_t i = 0; i < count; ++i) {
+            const CyclicGolden& c = cases[i];
+            SCOPED_TRACE(testing::Message() << "case " << i);
+            for (int slot = 0; slot < 13; ++slot)
+                if (slot != 8 && slot != 9)
+                    Set(slot, c.values[slot]);
+            ClearTestSurface(&surface);
+            Start(300 + (unsigned)i);
+            unsigned hash = 2166136261u;
+            for (int f = 0; f < c.frames; ++f) {
+                Frames(1);
+                GdiFlush();
+                for (int y = 0; y < height; ++y)
+                    for (int x = 0; x < width; ++x)
+                        hash = (hash ^ Pixel(&surface, x, y)) * 16777619u;
+            }
+            if (print) {
+                printf("        {%d, %d, {", c.w, c.h);
+                for (int slot = 0; slot < 13; ++slot)
+                    printf("%s%d", slot ? ", " : "", c.values[slot]);
+                printf("}, %d, 0x%08xu},\n", c.frames, hash);
+            }
+            EXPECT_EQ(hash, c.hash) << "the pictures are not those of before";
+        }
+    }
+};
+
+TEST_F(CyclicAsBefore, EverySlotAtItsMaximumAt1920x1080)
+{
+    Open(1920, 1080);
+    const CyclicGolden cases[] = {
+        {1920, 1080, {99, 50, 100, 320, 32, 100, 10, 8, 0, 0, 20, 20, 3}, 3, 0xd1839565u},
+    };
+    Check(cases, sizeof(cases) / sizeof(cases[0]));
+}
+
+TEST_F(CyclicAsBefore, OrdinarySettingsAt640x480)
+{
+    Open(640, 480);
+    const CyclicGolden cases[] = {
+        {640, 480, {99, 50, 100, 320, 32, 100, 10, 8, 0, 0, 20, 20, 3}, 3, 0xdb425945u},
+        {640, 480, {99, 50, 1, 320, 32, 100, 10, 8, 0, 0, 20, 20, 3}, 5, 0x6ca32315u},
+        {640, 480, {30, 40, 1, 200, 7, -60, 5, 7, 0, 0, 5, 4, 1}, 6, 0x138daf8fu},
+        {640, 480, {20, 30, 1, 120, 3, 40, 3, 5, 0, 0, 20, 20, 2}, 6, 0x78ce32e5u},
+        {640, 480, {12, 50, 100, 320, 9, 100, 10, 7, 0, 0, 3, 2, 0}, 4, 0xf8bd1f67u},
+        {640, 480, {40, 25, 1, 90, 5, 20, 4, 4, 0, 0, 20, 20, 0}, 6, 0xb74b8ec5u},
+        {640, 480, {25, 45, 1, 60, 2, 80, 1, 8, 0, 0, 4, 4, 3}, 6, 0x033813c5u},
+        {640, 480, {25, 45, 1, 320, 2, 80, 2, 7, 0, 0, 6, 6, 0}, 6, 0xdba082deu},
+        {640, 480, {8, 20, 1, 100, 6, 30, 6, 6, 0, 0, 1, 1, 0}, 6, 0x29fa3989u},
+        {640, 480, {15, 35, 100, 0, 4, -20, 3, 3, 0, 0, 1, 1, 0}, 6, 0x47f8689fu},
+    };
+    Check(cases, sizeof(cases) / sizeof(cases[0]));
 }
 
 }  // namespace

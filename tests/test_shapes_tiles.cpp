@@ -254,6 +254,75 @@ TEST_F(TiledShapes, StarGivesTheSamePixelsThroughTheMask)
     EXPECT_GT(pictures, n * 3 / 4);
 }
 
+// In the mask a kept stamp is not set again where it already was, and a
+// nested stamp is made from one leaf drawn by GDI: the very pixels of setting
+// every stamp and drawing every nested one whole, Cyclic and Star, every slot
+// at its maximum and ordinary settings, through trails that erase in black.
+enum { NONE = -999 };
+struct SlotValues {
+    int module;
+    int values[14];   // NONE: left alone
+    int frames;
+};
+
+const SlotValues SHORTCUT_CASES[] = {
+    // Cyclic: objects, spasticity, trail, diameter, symmetry, rotation, sides, type, -, -, x, y, tile type
+    {MODULE_CYCLIC, {99, 50, 100, 320, 32, 100, 10, 8, NONE, NONE, 20, 20, 3, NONE}, 3},
+    {MODULE_CYCLIC, {99, 50, 1, 320, 32, 100, 10, 8, NONE, NONE, 20, 20, 3, NONE}, 5},
+    {MODULE_CYCLIC, {30, 40, 1, 200, 7, -60, 5, 7, NONE, NONE, 5, 4, 1, NONE}, 6},
+    {MODULE_CYCLIC, {20, 30, 1, 120, 3, 40, 3, 5, NONE, NONE, 20, 20, 2, NONE}, 6},
+    {MODULE_CYCLIC, {12, 50, 100, 320, 9, 100, 10, 7, NONE, NONE, 3, 2, 0, NONE}, 4},
+    {MODULE_CYCLIC, {40, 25, 1, 90, 5, 20, 4, 4, NONE, NONE, 20, 20, 0, NONE}, 6},
+    {MODULE_CYCLIC, {25, 45, 1, 60, 2, 80, 1, 8, NONE, NONE, 4, 4, 3, NONE}, 6},
+    {MODULE_CYCLIC, {25, 45, 1, 320, 2, 80, 2, 7, NONE, NONE, 6, 6, 0, NONE}, 6},
+    // Star: stars, size, speed, x, y, z revolve, rotation, sides, type, -, x, y, tile type, symmetry
+    {MODULE_STAR, {99, 320, 60, 99, 99, 99, 100, 10, 8, NONE, 20, 20, 3, 16}, 3},
+    {MODULE_STAR, {40, 200, 30, 20, -40, 60, 50, 6, 5, NONE, 8, 5, 1, 5}, 5},
+    {MODULE_STAR, {30, 120, 20, 10, 10, 10, -30, 3, 7, NONE, 20, 20, 2, 3}, 5},
+};
+
+class TiledShortcuts : public TiledShapes {
+protected:
+    Outcome Run(const SlotValues& c, unsigned seed, int shortcuts)
+    {
+        ModuleRecord* record = &moduleTable[c.module];
+        for (int slot = 0; slot < 14; ++slot)
+            if (c.values[slot] != NONE)
+                record->value[slot] = c.values[slot];
+        SetShortcuts(shortcuts);
+        Outcome out = c.module == MODULE_CYCLIC
+                          ? Drive(record, CyclicOpen, CyclicStart, CyclicFrame, CyclicClose, seed, 1, c.frames, 1)
+                          : Drive(record, StarOpen, StarStart, StarFrame, StarClose, seed, 1, c.frames, 1);
+        SetShortcuts(1);
+        return out;
+    }
+    static void SetShortcuts(int on)
+    {
+        shapeLineRuns = shapeStampOnce = shapeLeafCopies = shapeJoinedCopies = shapeStampBlocks = on;
+    }
+};
+
+TEST_F(TiledShortcuts, StampsSetOnceAndNestedStampsFromALeafGiveTheSamePixels)
+{
+    Open(640, 480);
+    int n = 0, pictures = 0;
+    for (const SlotValues& c : SHORTCUT_CASES) {
+        unsigned seed = 21 + 5 * n++;
+        SCOPED_TRACE(testing::Message() << (c.module == MODULE_CYCLIC ? "Cyclic" : "Star") << " case " << n);
+        Outcome plain = Run(c, seed, 0);
+        Outcome fast = Run(c, seed, 1);
+        EXPECT_GT(fast.maskLines, 0);
+        int drawn = 0;
+        for (BYTE b : fast.pixels)
+            drawn += b != 0;
+        // A trail of wide shapes may fill the picture and then erase it whole.
+        pictures += drawn > 100;
+        EXPECT_EQ(FirstDifference(fast.pixels, plain.pixels, surface.surface.stride), "same");
+    }
+    EXPECT_GT(pictures, n / 2);
+}
+
+
 // Single tiled lines that leave the surface, wide and thin, at many offsets:
 // GDI's strokes and polygons do not depend on where they lie, so the copies
 // match the strokes drawn in place, clipped at every edge.

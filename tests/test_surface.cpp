@@ -569,3 +569,40 @@ TEST(SurfaceSetup, FullScreenFlagAndFontArePublished)
 }
 
 }  // namespace
+
+// RotatePointBy truncates toward zero as a cast of its long double sums does,
+// without the cast's changes of the x87 rounding mode: whole and half values,
+// both signs, every angle, points far out and beyond what a LONG holds.
+TEST(RotatePointBy, TruncatesAsTheCastDoes)
+{
+    int differing = 0, checked = 0;
+    const LONG coordinates[] = {0, 1, -1, 2, -2, 3, 7, -7, 100, -100, 959, -540, 12345, -54321, 1000000, -1000000,
+                                2000000000, -2000000000};
+    for (int k = 0; k < 4000; ++k) {
+        float angle = (float)k * 0.0157079632f - 31.4f;
+        long double c = cosl(angle), s = sinl(angle);
+        if (k % 97 == 0) {   // exact quarter and half turns
+            c = (k / 97) % 3 - 1;
+            s = (k / 97 + 1) % 3 - 1;
+        }
+        for (LONG x : coordinates)
+            for (LONG y : coordinates) {
+                if ((x + y + k) % 3)
+                    continue;
+                long double u = c * x + s * y, v = c * y - s * x;
+                POINT expected = {(LONG)u, (LONG)v};
+                POINT p = {x, y};
+                RotatePointBy(&p, c, s);
+                differing += p.x != expected.x || p.y != expected.y;
+                ++checked;
+            }
+        // Halves and near-halves of both signs.
+        long double h = (long double)(k - 2000) / 2 + (k % 5 - 2) * 1e-12L;
+        POINT half = {1, 0};
+        RotatePointBy(&half, h, 0.0L);
+        differing += half.x != (LONG)h || half.y != 0;
+        ++checked;
+    }
+    EXPECT_GT(checked, 10000);
+    EXPECT_EQ(differing, 0);
+}
