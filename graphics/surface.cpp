@@ -969,8 +969,7 @@ void CopyDirectSpan(const DirectSurface* s, int y, int x0, int x1, const BYTE* s
     WriteDirectSpan(s, y, x0, x1, 0, source);
 }
 
-// A buffer of at least `bytes`, kept for the next calls.
-static void* GrowRunBuffer(void* buffer, size_t* capacity, size_t bytes)
+void* GrowScratch(void* buffer, size_t* capacity, size_t bytes)
 {
     if (buffer && *capacity >= bytes)
         return buffer;
@@ -1051,12 +1050,12 @@ int FillTiledRuns(const DirectSurface* surface, BYTE colour, const DirectRun* ru
     if (width < 1 || height < 1)
         return 1;
     size_t limit = (size_t)(width + 3) / 2 + 1;   // disjoint, non-touching spans of a row
-    b->rowStart = (int*)GrowRunBuffer(b->rowStart, &b->rowStartCapacity, sizeof(int) * (size_t)(maskHeight + 1));
-    b->columns = (int*)GrowRunBuffer(b->columns, &b->columnsCapacity, sizeof(int) * (size_t)xTiles * yTiles);
-    b->columnCount = (int*)GrowRunBuffer(b->columnCount, &b->columnCountCapacity, sizeof(int) * (size_t)yTiles);
-    b->setOfRow = (int*)GrowRunBuffer(b->setOfRow, &b->setOfRowCapacity, sizeof(int) * (size_t)yTiles);
+    b->rowStart = (int*)GrowScratch(b->rowStart, &b->rowStartCapacity, sizeof(int) * (size_t)(maskHeight + 1));
+    b->columns = (int*)GrowScratch(b->columns, &b->columnsCapacity, sizeof(int) * (size_t)xTiles * yTiles);
+    b->columnCount = (int*)GrowScratch(b->columnCount, &b->columnCountCapacity, sizeof(int) * (size_t)yTiles);
+    b->setOfRow = (int*)GrowScratch(b->setOfRow, &b->setOfRowCapacity, sizeof(int) * (size_t)yTiles);
     for (int k = 0; k < 3; ++k)
-        b->scratch[k] = (Span*)GrowRunBuffer(b->scratch[k], &b->scratchCapacity[k],
+        b->scratch[k] = (Span*)GrowScratch(b->scratch[k], &b->scratchCapacity[k],
                                           sizeof(Span) * (k == 2 ? (size_t)xTiles : limit));
     if (!b->rowStart || !b->columns || !b->columnCount || !b->setOfRow || !b->scratch[0] || !b->scratch[1] ||
         !b->scratch[2])
@@ -1093,9 +1092,9 @@ int FillTiledRuns(const DirectSurface* surface, BYTE colour, const DirectRun* ru
         size_t most = runs * (size_t)b->columnCount[k], rows = (size_t)maskHeight * limit;
         room += most < rows ? most : rows;
     }
-    b->unionStart = (int*)GrowRunBuffer(b->unionStart, &b->unionStartCapacity,
+    b->unionStart = (int*)GrowScratch(b->unionStart, &b->unionStartCapacity,
                                      sizeof(int) * (size_t)sets * (maskHeight + 1));
-    b->pool = (Span*)GrowRunBuffer(b->pool, &b->poolCapacity, sizeof(Span) * (room ? room : 1));
+    b->pool = (Span*)GrowScratch(b->pool, &b->poolCapacity, sizeof(Span) * (room ? room : 1));
     if (!b->unionStart || !b->pool)
         return 0;
     size_t used = 0;

@@ -161,3 +161,8 @@ int DibColorTableSize(const BITMAPINFOHEADER* header);
 void DibToGrey8(const DIBSECTION* source, DIBSECTION* destination);
 int BitCount(DWORD mask);
 int LowestBit(DWORD mask);
+
+// A heap buffer of at least `bytes`, kept by the caller for the next calls:
+// the one given when it is large enough, else a new one (the old freed).
+// Null, with *capacity 0, when none can be had.
+void* GrowScratch(void* buffer, size_t* capacity, size_t bytes);

@@ -395,20 +395,6 @@ static void FillCapsule(const WideStroke* stroke, double ax, double ay, double b
     }
 }
 
-// A buffer of at least `bytes`, kept for the next frames.
-static void* GrowBuffer(void* buffer, size_t* capacity, size_t bytes)
-{
-    if (buffer && *capacity >= bytes)
-        return buffer;
-    if (buffer)
-        HeapFree(GetProcessHeap(), 0, buffer);
-    *capacity = 0;
-    buffer = HeapAlloc(GetProcessHeap(), 0, bytes);
-    if (buffer)
-        *capacity = bytes;
-    return buffer;
-}
-
 // --- Strokes into the union mask, skipping what is already covered ------------
 //
 // A frame of many wide strokes covers most of the mask many times over; once
@@ -556,6 +542,34 @@ static void CheckSkippedCapsule(const WideStroke* stroke, double ax, double ay, 
         CheckSkippedRow(stroke, &c, y);
 }
 
+// The band of mask rows from row y (to y1 at most) and the columns lo..hi a
+// stroke within x range fromX..toX and rows ymin..ymax can reach in it;
+// lo > hi when none.
+static int BandReach(const WideStroke* stroke, int y, int y1, double ymin, double ymax, int fromX, int toX,
+                     int* bandEnd, int* lo, int* hi)
+{
+    const MaskCoverage* cov = &coverage;
+    int maskLeft = stroke->maskLeft, maskTop = stroke->maskTop;
+    int boundRight = maskLeft + stroke->maskWidth - 1;
+    int band = (y - maskTop) >> BLOCK_SHIFT;
+    *bandEnd = maskTop + ((band + 1) << BLOCK_SHIFT) - 1;
+    if (*bandEnd > y1)
+        *bandEnd = y1;
+    double d = ymin - *bandEnd;
+    if (y - ymax > d)
+        d = y - ymax;
+    int k = d > 0 ? (int)d : 0;
+    int last = cov->reachCount - 1;
+    int h = cov->reach[k < last ? k : last];
+    *lo = fromX - h;
+    *hi = toX + h;
+    if (*lo < maskLeft)
+        *lo = maskLeft;
+    if (*hi > boundRight)
+        *hi = boundRight;
+    return band;
+}
+
 // Rows y0..y1 of a capsule into the mask. A row's span lies within the
 // segment's x range widened by reach[k], k the whole pixels from the row to
 // the segment's y range: sqrt(r^2 - k^2) rounded up, and a margin for the
@@ -569,20 +583,8 @@ static void CoverCapsule(const WideStroke* stroke, const Capsule* c, int y0, int
     int fromX = (int)floor(c->ax < c->bx ? c->ax : c->bx), toX = (int)ceil(c->ax < c->bx ? c->bx : c->ax);
     int last = cov->reachCount - 1;
     for (int y = y0; y <= y1;) {
-        int band = (y - maskTop) >> BLOCK_SHIFT;
-        int bandEnd = maskTop + ((band + 1) << BLOCK_SHIFT) - 1;
-        if (bandEnd > y1)
-            bandEnd = y1;
-        double d = ymin - bandEnd;
-        if (y - ymax > d)
-            d = y - ymax;
-        int k = d > 0 ? (int)d : 0;
-        int h = cov->reach[k < last ? k : last];
-        int lo = fromX - h, hi = toX + h;
-        if (lo < maskLeft)
-            lo = maskLeft;
-        if (hi > boundRight)
-            hi = boundRight;
+        int bandEnd, lo, hi;
+        int band = BandReach(stroke, y, y1, ymin, ymax, fromX, toX, &bandEnd, &lo, &hi);
         if (lo > hi || !BandOpen(band, (lo - maskLeft) >> BLOCK_SHIFT, (hi - maskLeft) >> BLOCK_SHIFT)) {
             if (bezierCoverageCheck)
                 for (int v = y; v <= bandEnd; ++v)
@@ -636,12 +638,12 @@ static int BeginCoverage(WideStroke* stroke)
     int columns = (width + BLOCK - 1) >> BLOCK_SHIFT, bands = (height + BLOCK - 1) >> BLOCK_SHIFT;
     int words = (columns + 31) >> 5;
     int reachCount = (int)floor(stroke->radius) + 1;
-    cov->next = (int*)GrowBuffer(cov->next, &cov->nextCapacity, sizeof(int) * (size_t)(width + 1) * height);
-    cov->open = (unsigned short*)GrowBuffer(cov->open, &cov->openCapacity,
+    cov->next = (int*)GrowScratch(cov->next, &cov->nextCapacity, sizeof(int) * (size_t)(width + 1) * height);
+    cov->open = (unsigned short*)GrowScratch(cov->open, &cov->openCapacity,
                                             sizeof(unsigned short) * (size_t)columns * bands);
-    cov->openBits = (DWORD*)GrowBuffer(cov->openBits, &cov->bitsCapacity, sizeof(DWORD) * (size_t)words * bands);
-    cov->reach = (int*)GrowBuffer(cov->reach, &cov->reachCapacity, sizeof(int) * (size_t)reachCount);
-    cov->solid = (int*)GrowBuffer(cov->solid, &cov->solidCapacity, sizeof(int) * 2 * (size_t)height);
+    cov->openBits = (DWORD*)GrowScratch(cov->openBits, &cov->bitsCapacity, sizeof(DWORD) * (size_t)words * bands);
+    cov->reach = (int*)GrowScratch(cov->reach, &cov->reachCapacity, sizeof(int) * (size_t)reachCount);
+    cov->solid = (int*)GrowScratch(cov->solid, &cov->solidCapacity, sizeof(int) * 2 * (size_t)height);
     if (!cov->next || !cov->open || !cov->openBits || !cov->reach || !cov->solid)
         return 0;
     for (int y = 0; y < height; ++y) {
@@ -687,10 +689,9 @@ static int BeginCoverage(WideStroke* stroke)
 // rows' reach of that box has open pixels.
 static int RegionOpen(const WideStroke* stroke, double xmin, double xmax, double ymin, double ymax)
 {
-    const MaskCoverage* cov = &coverage;
     double r = stroke->radius;
     int maskLeft = stroke->maskLeft, maskTop = stroke->maskTop;
-    int boundRight = maskLeft + stroke->maskWidth - 1, boundBottom = maskTop + stroke->maskHeight - 1;
+    int boundBottom = maskTop + stroke->maskHeight - 1;
     double top = ymin - r, bottom = ymax + r;
     if (top < maskTop)
         top = maskTop;
@@ -698,22 +699,9 @@ static int RegionOpen(const WideStroke* stroke, double xmin, double xmax, double
         bottom = boundBottom;
     int y0 = (int)ceil(top), y1 = (int)floor(bottom);
     int fromX = (int)floor(xmin), toX = (int)ceil(xmax);
-    int last = cov->reachCount - 1;
     for (int y = y0; y <= y1;) {
-        int band = (y - maskTop) >> BLOCK_SHIFT;
-        int bandEnd = maskTop + ((band + 1) << BLOCK_SHIFT) - 1;
-        if (bandEnd > y1)
-            bandEnd = y1;
-        double d = ymin - bandEnd;
-        if (y - ymax > d)
-            d = y - ymax;
-        int k = d > 0 ? (int)d : 0;
-        int h = cov->reach[k < last ? k : last];
-        int lo = fromX - h, hi = toX + h;
-        if (lo < maskLeft)
-            lo = maskLeft;
-        if (hi > boundRight)
-            hi = boundRight;
+        int bandEnd, lo, hi;
+        int band = BandReach(stroke, y, y1, ymin, ymax, fromX, toX, &bandEnd, &lo, &hi);
         if (lo <= hi && BandOpen(band, (lo - maskLeft) >> BLOCK_SHIFT, (hi - maskLeft) >> BLOCK_SHIFT))
             return 1;
         y = bandEnd + 1;
@@ -929,7 +917,7 @@ static int DrawThroughMask(ModuleRecord* record, const POINT* points, const Bezi
     if ((double)maskWidth * maskHeight > MASK_LIMIT)
         return 0;
     size_t bytes = (size_t)maskWidth * maskHeight;
-    tileMask.mask = (BYTE*)GrowBuffer(tileMask.mask, &tileMask.maskCapacity, bytes);
+    tileMask.mask = (BYTE*)GrowScratch(tileMask.mask, &tileMask.maskCapacity, bytes);
     if (!tileMask.mask)
         return 0;
     memset(tileMask.mask, 0, bytes);
@@ -955,7 +943,7 @@ static int DrawThroughMask(ModuleRecord* record, const POINT* points, const Bezi
     }
     if (!count)
         return 1;
-    tileMask.runs = (MaskRun*)GrowBuffer(tileMask.runs, &tileMask.runCapacity, count * sizeof(MaskRun));
+    tileMask.runs = (MaskRun*)GrowScratch(tileMask.runs, &tileMask.runCapacity, count * sizeof(MaskRun));
     if (!tileMask.runs)
         return 0;
     size_t n = 0;

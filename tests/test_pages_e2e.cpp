@@ -314,6 +314,9 @@ TEST_F(PagesTest, CustomGridSelectsByDragAndOperationsReachTheSavedPalette)
     ASSERT_TRUE(grid);
     RECT client;
     GetClientRect(grid, &client);
+    // The pointer away from the grid, so that no real mouse move lands in
+    // the drags sent below.
+    SetCursorPos(0, 0);
     // Drag from entry 16 to entry 19 (row 1, columns 0 to 3).
     auto centre = [&](int entry) {
         int w = (client.right - 5) / 16, h = (client.bottom - 5) / 15;
