@@ -333,6 +333,19 @@ static void BenchModule(int module, int width, int height, int frames, double se
     DestroyEmulatedSurface(&surface);
 }
 
+// The tiled shapes and Star as they were before runs of lines, stamps set
+// once per spot, shapes drawn once per stamp, joined copies and kept turns.
+static void TiledShapesTheOldWay(void)
+{
+    shapeLineRuns = 0;
+    shapeStampOnce = 0;
+    shapeLeafCopies = 0;
+    shapeJoinedCopies = 0;
+    shapeStampBlocks = 0;
+    quickTruncation = 0;
+    starTurnReuse = 0;
+}
+
 int main(int argc, char** argv)
 {
     int frames = 300;
@@ -356,13 +369,7 @@ int main(int argc, char** argv)
         } else if (!strcmp(argv[i], "--sphere-tiles")) {
             sphereCellComposite = 0;
         } else if (!strcmp(argv[i], "--shape-lines")) {
-            shapeLineRuns = 0;
-            shapeStampOnce = 0;
-            shapeLeafCopies = 0;
-            shapeJoinedCopies = 0;
-            shapeStampBlocks = 0;
-            quickTruncation = 0;
-            starTurnReuse = 0;
+            TiledShapesTheOldWay();
         } else if (!strcmp(argv[i], "--plain")) {
             sphereDirectStamps = 0;
             sphereCellComposite = 0;
@@ -370,13 +377,7 @@ int main(int argc, char** argv)
             polygonDirectTiles = 0;
             vortexTileCopies = 0;
             shapeTileMasks = 0;
-            shapeLineRuns = 0;
-            shapeStampOnce = 0;
-            shapeLeafCopies = 0;
-            shapeJoinedCopies = 0;
-            shapeStampBlocks = 0;
-            quickTruncation = 0;
-            starTurnReuse = 0;
+            TiledShapesTheOldWay();
         } else if (!strcmp(argv[i], "--bezier-spans")) {
             bezierCoverage = 0;
         } else if (!strcmp(argv[i], "--no-worst")) {

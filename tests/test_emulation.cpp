@@ -601,30 +601,6 @@ TEST(EmulatedSaver, PreviewRunsAndEndsWithItsParent)
     KillSaver(&saver);
 }
 
-// The window's picture, 32 bits a pixel.
-std::vector<DWORD> WindowPixels(HDC windowDc, int w, int h)
-{
-    std::vector<DWORD> pixels((size_t)w * h);
-    HDC memory = CreateCompatibleDC(windowDc);
-    BITMAPINFO info;
-    ZeroMemory(&info, sizeof(info));
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = 0;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, windowDc, 0, 0, SRCCOPY);
-    GdiFlush();
-    memcpy(pixels.data(), bits, pixels.size() * sizeof(DWORD));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    return pixels;
-}
-
 // A large present is converted by several threads at once; every row must
 // come out as the presenting thread alone converts it.
 TEST(EmulationBands, LargePresentsInBandsShowWhatOneThreadShows)

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 // The clock that TickCount reads while a test drives it.
 extern volatile DWORD testNow;
@@ -66,3 +67,6 @@ struct KillWatch {
 int StartKillWatch(KillWatch* watch, HANDLE process, const char* path);
 // Waits up to timeoutMs for the watch to end; returns `killed`.
 int EndKillWatch(KillWatch* watch, DWORD timeoutMs);
+
+// What a device context shows in (0, 0)..(w, h), 32 bits a pixel, row by row.
+std::vector<DWORD> WindowPixels(HDC windowDc, int w, int h);
