@@ -6,6 +6,7 @@
 #include "runtime/saver.h"
 #include "runtime/soundlink.h"
 #include "settings/registry.h"
+#include <emmintrin.h>
 #include <math.h>
 #include <string.h>
 
@@ -155,14 +156,16 @@ void DestroyEmulatedSurface(EmulatedSurface* surface)
 
 // --- The saver's surface and its presentation --------------------------------
 
-// The emulated surface of the running saver and the 32-bit picture it is
-// converted into before it goes to the window.
+// The emulated surface of the running saver, and the strips of 32-bit
+// picture it is converted into on their way to the window.
 static EmulatedSurface drawSurface;
 static struct {
     HDC dc;
     HBITMAP bitmap;
     HGDIOBJ oldBitmap;
-    DWORD* bits;
+    DWORD* bits;       // PRESENT_STRIP_SLOTS slots of stripRows rows each
+    int stripRows;
+    int strips;        // strips in the whole surface
 } presentBuffer;
 static HANDLE frameEvent = 0;
 // Frames flushed by the render thread, and the one last presented.
@@ -187,22 +190,73 @@ static void FillStaticLookup(void)
     }
 }
 
-// --- Conversion in bands -------------------------------------------------------
-//
-// A large surface is converted in horizontal bands, one per processor: the
-// palette thread converts the first band while helper threads convert the
-// others, so a 4K present takes a fraction of the time one core needs.
+// --- Conversion in strips ------------------------------------------------------
 
-enum { BAND_GRACE_MS = 2000, BAND_KILLED_CODE = 42 };
+static DWORD* StripSlot(int slot)
+{
+    return presentBuffer.bits + (size_t)slot * presentBuffer.stripRows * drawSurface.width;
+}
+
+static int StripTop(int strip)
+{
+    return strip * presentBuffer.stripRows;
+}
+
+static int StripBottom(int strip)
+{
+    int bottom = StripTop(strip) + presentBuffer.stripRows;
+    return bottom < drawSurface.height ? bottom : drawSurface.height;
+}
+
+// Four pixels at a time, put together in a register and stored at once: a
+// quarter of the stores of one pixel at a time.
+static void ConvertStrip(int strip, int slot, const DWORD* lookup)
+{
+    int width = drawSurface.width;
+    DWORD* out = StripSlot(slot);
+    for (int y = StripTop(strip); y < StripBottom(strip); ++y, out += width) {
+        const BYTE* source = drawSurface.bits + (size_t)y * drawSurface.stride;
+        int x = 0;
+        for (; x + 4 <= width; x += 4) {
+            DWORD four;
+            memcpy(&four, source + x, 4);
+            __m128i a = _mm_cvtsi32_si128((int)lookup[four & 255]);
+            __m128i b = _mm_cvtsi32_si128((int)lookup[(four >> 8) & 255]);
+            __m128i c = _mm_cvtsi32_si128((int)lookup[(four >> 16) & 255]);
+            __m128i d = _mm_cvtsi32_si128((int)lookup[four >> 24]);
+            _mm_storeu_si128((__m128i*)(out + x),
+                             _mm_unpacklo_epi64(_mm_unpacklo_epi32(a, b), _mm_unpacklo_epi32(c, d)));
+        }
+        for (; x < width; ++x)
+            out[x] = lookup[source[x]];
+    }
+}
+
+// The blit is flushed at once: GDI may batch it, and the slot is reused.
+static void BlitStrip(HDC target, int strip, int slot)
+{
+    int top = StripTop(strip);
+    BitBlt(target, 0, top, drawSurface.width, StripBottom(strip) - top, presentBuffer.dc, 0,
+           slot * presentBuffer.stripRows, SRCCOPY);
+    GdiFlush();
+}
+
+// --- Helper threads for large surfaces -----------------------------------------
+//
+// Helper h of n converts strips h-1, h-1+n, ... into their slots while the
+// presenting thread blits them in order. The two sides meet through counts,
+// not events: a hand-over per strip through the kernel would cost more than
+// a strip's conversion.
+
+enum { BAND_GRACE_MS = 2000, BAND_KILLED_CODE = 42, SPINS_BEFORE_YIELD = 256 };
 
 int presentBandLimit = MAX_PRESENT_BANDS;
 int presentBandPixels = MIN_BAND_PIXELS;
+int presentSpareProcessors = SPARE_PROCESSORS;
 
 struct ConvertBand {
     HANDLE thread;
-    HANDLE start;        // set by the palette thread: rows y0..y1-1 are wanted
-    HANDLE done;         // set by the helper when they are converted
-    int y0, y1;
+    HANDLE start;        // set by the presenting thread: a present has begun
     volatile LONG quit;
 };
 
@@ -210,35 +264,46 @@ static ConvertBand convertBands[MAX_PRESENT_BANDS];
 static int convertBandCount = 1;
 // The lookup the helpers read; written only while every helper is idle.
 static DWORD bandLookup[256];
+// For each slot, 1 + the strip last converted into it; and the strips the
+// presenting thread has blitted (and flushed) so far in this present.
+static volatile LONG slotConverted[PRESENT_STRIP_SLOTS];
+static volatile LONG stripsBlitted;
 
-static void ConvertRows(int y0, int y1, const DWORD* lookup)
+// Waits until *count reaches wanted. 0 when it cannot come: the thread that
+// would move it has ended, or this helper is told to quit.
+static int WaitForCount(volatile LONG* count, LONG wanted, HANDLE other, volatile LONG* quit)
 {
-    int width = drawSurface.width;
-    for (int y = y0; y < y1; ++y) {
-        const BYTE* source = drawSurface.bits + (size_t)y * drawSurface.stride;
-        DWORD* out = presentBuffer.bits + (size_t)y * width;
-        int x = 0;
-        for (; x + 4 <= width; x += 4) {
-            DWORD four;
-            memcpy(&four, source + x, 4);
-            out[x] = lookup[four & 255];
-            out[x + 1] = lookup[(four >> 8) & 255];
-            out[x + 2] = lookup[(four >> 16) & 255];
-            out[x + 3] = lookup[four >> 24];
+    for (int spins = 0; *count < wanted; ++spins) {
+        if (spins < SPINS_BEFORE_YIELD) {
+            YieldProcessor();
+            continue;
         }
-        for (; x < width; ++x)
-            out[x] = lookup[source[x]];
+        if (quit && *quit)
+            return 0;
+        if (other && WaitForSingleObject(other, 0) == WAIT_OBJECT_0)
+            return 0;
+        Sleep(0);
     }
+    MemoryBarrier();
+    return 1;
 }
 
 static DWORD WINAPI ConvertBandThread(LPVOID argument)
 {
     ConvertBand* band = (ConvertBand*)argument;
+    int first = (int)(band - convertBands);
+    int bands = convertBandCount;
     for (;;) {
         if (WaitForSingleObject(band->start, INFINITE) != WAIT_OBJECT_0 || band->quit)
             return 0;
-        ConvertRows(band->y0, band->y1, bandLookup);
-        SetEvent(band->done);
+        for (int strip = first; strip < presentBuffer.strips; strip += bands) {
+            // The slot is free once the strip before in it has gone out.
+            if (!WaitForCount(&stripsBlitted, strip - PRESENT_STRIP_SLOTS + 1, NULL, &band->quit))
+                return 0;
+            ConvertStrip(strip, strip % PRESENT_STRIP_SLOTS, bandLookup);
+            MemoryBarrier();
+            slotConverted[strip % PRESENT_STRIP_SLOTS] = strip + 1;
+        }
     }
 }
 
@@ -255,8 +320,6 @@ static void StopConvertBands(void)
         }
         if (band->start)
             CloseHandle(band->start);
-        if (band->done)
-            CloseHandle(band->done);
     }
     ZeroMemory(convertBands, sizeof(convertBands));
     convertBandCount = 1;
@@ -267,14 +330,14 @@ int PresentBandCount(void)
     return convertBandCount;
 }
 
-// As many bands as processors (within the limit), each of a useful size;
-// a helper that cannot be had leaves the bands made so far.
+// A band for each processor beyond the spare ones (within the limit), each
+// of a useful size; a helper that cannot be had leaves the bands made so far.
 static void StartConvertBands(int width, int height)
 {
     SYSTEM_INFO system;
     ZeroMemory(&system, sizeof(system));
     GetSystemInfo(&system);
-    int wanted = (int)system.dwNumberOfProcessors;
+    int wanted = (int)system.dwNumberOfProcessors - presentSpareProcessors;
     if (wanted > presentBandLimit)
         wanted = presentBandLimit;
     if (wanted > MAX_PRESENT_BANDS)
@@ -282,54 +345,59 @@ static void StartConvertBands(int width, int height)
     long long pixels = (long long)width * height;
     while (wanted > 1 && pixels / wanted < presentBandPixels)
         --wanted;
-    convertBandCount = 1;
+    if (wanted < 1)
+        wanted = 1;
+    // Every helper is counted before any starts: each reads the count once.
+    convertBandCount = wanted;
+    int started = 1;
     for (int i = 1; i < wanted; ++i) {
         ConvertBand* band = &convertBands[i];
         band->quit = 0;
         band->start = CreateEventA(NULL, FALSE, FALSE, NULL);
-        band->done = CreateEventA(NULL, FALSE, FALSE, NULL);
-        DWORD id = 0;
-        if (band->start && band->done)
-            band->thread = CreateThread(NULL, 0, ConvertBandThread, band, 0, &id);
-        convertBandCount = i + 1;
-        if (!band->thread)
+        if (!band->start)
             break;
-    }
-    // Drop a last band whose helper did not start.
-    if (convertBandCount > 1 && !convertBands[convertBandCount - 1].thread) {
-        ConvertBand* band = &convertBands[convertBandCount - 1];
-        if (band->start)
+        band->thread = CreateThread(NULL, 0, ConvertBandThread, band, CREATE_SUSPENDED, NULL);
+        if (!band->thread) {
             CloseHandle(band->start);
-        if (band->done)
-            CloseHandle(band->done);
-        ZeroMemory(band, sizeof(*band));
-        --convertBandCount;
+            band->start = 0;
+            break;
+        }
+        started = i + 1;
     }
+    convertBandCount = started;
+    for (int i = 1; i < started; ++i)
+        ResumeThread(convertBands[i].thread);
 }
 
-// Converts the whole surface: the first band here, the others by their
-// helpers. A helper that has ended (a fault) has its band converted here.
-static void ConvertSurface(const DWORD* lookup)
+// Converts and blits the whole surface. With helpers, this thread blits the
+// strips they convert; a helper that has ended (a fault) has its strips
+// converted here.
+static void ConvertAndBlit(HDC target, const DWORD* lookup)
 {
-    int height = drawSurface.height;
-    int count = convertBandCount;
-    if (count <= 1) {
-        ConvertRows(0, height, lookup);
+    int strips = presentBuffer.strips;
+    int helpers = convertBandCount - 1;
+    if (helpers <= 0) {
+        // One slot, which stays in the cache from conversion to blit.
+        for (int strip = 0; strip < strips; ++strip) {
+            ConvertStrip(strip, 0, lookup);
+            BlitStrip(target, strip, 0);
+        }
         return;
     }
     memcpy(bandLookup, lookup, sizeof(bandLookup));
-    for (int i = 1; i < count; ++i) {
-        ConvertBand* band = &convertBands[i];
-        band->y0 = height * i / count;
-        band->y1 = height * (i + 1) / count;
-        SetEvent(band->start);
-    }
-    ConvertRows(0, height / count, lookup);
-    for (int i = 1; i < count; ++i) {
-        ConvertBand* band = &convertBands[i];
-        HANDLE waits[2] = {band->done, band->thread};
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
-            ConvertRows(band->y0, band->y1, lookup);
+    for (int i = 0; i < PRESENT_STRIP_SLOTS; ++i)
+        slotConverted[i] = 0;
+    stripsBlitted = 0;
+    MemoryBarrier();
+    for (int i = 1; i <= helpers; ++i)
+        SetEvent(convertBands[i].start);
+    for (int strip = 0; strip < strips; ++strip) {
+        int band = strip % convertBandCount;
+        int slot = strip % PRESENT_STRIP_SLOTS;
+        if (band == 0 || !WaitForCount(&slotConverted[slot], strip + 1, convertBands[band].thread, NULL))
+            ConvertStrip(strip, slot, lookup);
+        BlitStrip(target, strip, slot);
+        InterlockedIncrement(&stripsBlitted);
     }
 }
 
@@ -351,8 +419,13 @@ static int CreatePresentBuffer(int width, int height)
     BITMAPINFO info;
     ZeroMemory(&info, sizeof(info));
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    int rows = PRESENT_STRIP_PIXELS / width;
+    if (rows < 1)
+        rows = 1;
+    if (rows > height)
+        rows = height;
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biHeight = -rows * PRESENT_STRIP_SLOTS;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     HDC screen = GetDC(NULL);
@@ -366,6 +439,8 @@ static int CreatePresentBuffer(int width, int height)
         return 0;
     }
     presentBuffer.bits = (DWORD*)bits;
+    presentBuffer.stripRows = rows;
+    presentBuffer.strips = (height + rows - 1) / rows;
     presentBuffer.oldBitmap = SelectObject(presentBuffer.dc, presentBuffer.bitmap);
     StartConvertBands(width, height);
     return 1;
@@ -504,12 +579,7 @@ static void PresentNow(HDC target, const PALETTEENTRY* animated, double now)
     if (lookupValid && frame == framesPresented && memcmp(lookup, lastLookup, sizeof(lookup)) == 0)
         return;
 
-    int width = drawSurface.width;
-    int height = drawSurface.height;
-    ConvertSurface(lookup);
-    BitBlt(target, 0, 0, width, height, presentBuffer.dc, 0, 0, SRCCOPY);
-    // The next conversion must not overwrite bits a batched blit still reads.
-    GdiFlush();
+    ConvertAndBlit(target, lookup);
     // Where window drawing waits in a client-side surface until a thread
     // waits for messages (Wine), a zero wait hands the picture on now.
     MsgWaitForMultipleObjects(0, NULL, FALSE, 0, 0);

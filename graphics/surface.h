@@ -78,15 +78,30 @@ void PaletteThreadWait(PaletteState* state, DWORD milliseconds);
 void PresentSurface(HDC target, const PALETTEENTRY* animated);
 // How many presents have reached a window so far (diagnostics, tests).
 LONG SurfacePresentCount(void);
-// Large surfaces are converted for a present in up to this many bands at
-// once, one per processor; 1 converts on the presenting thread alone. Each
-// band has at least presentBandPixels pixels: below that the hand-over costs
-// more processor time than it saves waiting (a 1080p present stays on one
-// thread, a 4K one is split). Both are read when the surface is acquired.
-enum { MAX_PRESENT_BANDS = 4, MIN_BAND_PIXELS = 2 * 1024 * 1024 };
+// A present converts the surface a strip of about PRESENT_STRIP_PIXELS at a
+// time into one of PRESENT_STRIP_SLOTS small 32-bit buffers and blits each
+// strip straight away, while it is still in the processor's cache. Large
+// surfaces are split into up to MAX_PRESENT_BANDS bands of strips: helper
+// threads convert the other bands' strips while the presenting thread
+// converts its own and blits them all; 1 band converts on the presenting
+// thread alone. Each band has at least presentBandPixels pixels, since below
+// that the hand-over costs more than it saves (a 1080p present stays on one
+// thread), and presentSpareProcessors processors are left to the render
+// thread and the display's own work: on two processors a helper only takes
+// turns with them, and the present gets slower. All three are read when the
+// surface is acquired.
+enum {
+    MAX_PRESENT_BANDS = 4,
+    MIN_BAND_PIXELS = 2 * 1024 * 1024,
+    SPARE_PROCESSORS = 1,
+    PRESENT_STRIP_PIXELS = 96 * 1024,
+    PRESENT_STRIP_SLOTS = 2 * MAX_PRESENT_BANDS
+};
 extern int presentBandLimit;
 extern int presentBandPixels;
-// The bands of the surface acquired now (1 when none is or it is small).
+extern int presentSpareProcessors;
+// The bands of the surface acquired now (1 when none is or it is small):
+// the presenting thread and its helpers.
 int PresentBandCount(void);
 
 // --- Tiling and symmetry ----------------------------------------------------

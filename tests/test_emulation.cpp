@@ -601,8 +601,8 @@ TEST(EmulatedSaver, PreviewRunsAndEndsWithItsParent)
     KillSaver(&saver);
 }
 
-// A large present is converted by several threads at once; every row must
-// come out as the presenting thread alone converts it.
+// A large present is converted by several threads at once, a strip at a
+// time; every row must come out as the presenting thread alone converts it.
 TEST(EmulationBands, LargePresentsInBandsShowWhatOneThreadShows)
 {
     SetEmulationValue(-1);
@@ -618,6 +618,7 @@ TEST(EmulationBands, LargePresentsInBandsShowWhatOneThreadShows)
     for (int pass = 0; pass < 2; ++pass) {
         presentBandLimit = pass == 0 ? 1 : MAX_PRESENT_BANDS;
         presentBandPixels = w * h / MAX_PRESENT_BANDS;   // bands even on the small test screen
+        presentSpareProcessors = 0;
         int sw = 0, sh = 0;
         HDC dc = AcquireDrawSurface(window, &sw, &sh);
         ASSERT_EQ(paletteEmulation, 1);
@@ -642,6 +643,7 @@ TEST(EmulationBands, LargePresentsInBandsShowWhatOneThreadShows)
     }
     presentBandLimit = MAX_PRESENT_BANDS;
     presentBandPixels = MIN_BAND_PIXELS;
+    presentSpareProcessors = SPARE_PROCESSORS;
     DestroyWindow(window);
 
     SYSTEM_INFO system;
@@ -653,6 +655,10 @@ TEST(EmulationBands, LargePresentsInBandsShowWhatOneThreadShows)
     // Pixel (10, 0) holds byte 50, animated entry 40.
     const PALETTEENTRY& e = colours[50 - STATIC_LOW];
     EXPECT_EQ(pictures[0][10] & 0xFFFFFF, ((DWORD)e.peRed << 16) | ((DWORD)e.peGreen << 8) | e.peBlue);
+    // The last row ends a strip shorter than the others.
+    const PALETTEENTRY& last = colours[((w - 1) * 5 + (h - 1) * 11) % 256 - STATIC_LOW];
+    EXPECT_EQ(pictures[0].back() & 0xFFFFFF,
+              ((DWORD)last.peRed << 16) | ((DWORD)last.peGreen << 8) | last.peBlue);
     size_t different = 0;
     for (size_t i = 0; i < pictures[0].size(); ++i)
         different += (pictures[0][i] & 0xFFFFFF) != (pictures[1][i] & 0xFFFFFF);
