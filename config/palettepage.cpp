@@ -187,6 +187,15 @@ INT_PTR CALLBACK PalettePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         NMHDR* header = (NMHDR*)lParam;
         if (header->code == (UINT)PSN_SETACTIVE) {
             SelectChannel(page, currentChannel);
+        } else if (header->code == (UINT)PSN_KILLACTIVE) {
+            // OK pressed with Enter in a box, or another tab chosen: the box
+            // may not have lost the focus yet, so what the boxes show is read now.
+            static const int boxes[3] = {ROW_VALUE_BOX, ROW_LOW_BOX, ROW_HIGH_BOX};
+            for (int p = 0; p < PALETTE_PARAMETERS; ++p)
+                for (int kind = 0; kind < 3; ++kind)
+                    BoxLeft(page, boxes[kind], p);
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, FALSE);
+            return TRUE;
         } else if (header->code == (UINT)UDN_DELTAPOS) {
             int p = (int)header->idFrom - ROW_SENSE_SPIN;
             if (p >= 0 && p < PALETTE_PARAMETERS)

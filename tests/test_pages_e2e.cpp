@@ -273,7 +273,10 @@ TEST_F(PagesTest, PaletteRowsCtrlCustomAndSharedCycleRate)
     EXPECT_TRUE(ButtonChecked(page, 1071));
     ClickButton(page, 1305);
     EXPECT_FALSE(ButtonChecked(page, 1071));
-    Finish(PSBTN_OK);
+    // Blue's brightness typed and confirmed with Enter: the box keeps the focus.
+    SetControlText(page, ROW_VALUE_BOX + 0, "70", 0);
+    PressEnter(page, ROW_VALUE_BOX + 0);
+    Finish(-1);
 
     DWORD red = 0, green = 0, blue = 0, cycle = 0, effect = 0;
     ASSERT_TRUE(ReadPaletteValue("Scratch", "RedScale", &red));
@@ -281,7 +284,7 @@ TEST_F(PagesTest, PaletteRowsCtrlCustomAndSharedCycleRate)
     ASSERT_TRUE(ReadPaletteValue("Scratch", "BlueScale", &blue));
     EXPECT_EQ(40u, red);
     EXPECT_EQ(60u, green);
-    EXPECT_EQ(40u, blue);
+    EXPECT_EQ(70u, blue);
     ASSERT_TRUE(ReadPaletteValue("Scratch", "CycleRate", &cycle));
     EXPECT_EQ(50u, cycle);
     ASSERT_TRUE(ReadPaletteValue("Scratch", "RedEffect", &effect));
